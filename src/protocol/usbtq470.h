@@ -1,0 +1,31 @@
+#ifndef TQ470_USBTQ470_H
+#define TQ470_USBTQ470_H
+
+#include "usbdevice.h"
+
+#include <QByteArray>
+
+// The Tq470 bootloader: a UsbDevice fixed to the bootloader's ids whose operations are the
+// bootloader's vendor requests. Long transfers are cut into the chunk sizes each request
+// allows; external-flash transfers retry and report their progress in percent.
+class USBTQ470 : public UsbDevice
+{
+    Q_OBJECT
+
+public:
+    USBTQ470();
+    ~USBTQ470() override;
+
+    int ReadMemoryFromAddress(char *buffer, quint32 address, quint32 length);
+    int WritePageToAddress(char *page, quint32 address);
+    int ReadExternalFlashFromAddress(char *buffer, quint32 address, quint32 length);
+    int WriteExternalFlashToAddress(char *buffer, quint32 address, quint32 length);
+    void RunApplication();
+    QByteArray ReadSerialNumber();
+
+Q_SIGNALS:
+    void sendPercentExtFlashWrite(int percent);
+    void sendPercentExtFlashRead(int percent);
+};
+
+#endif

@@ -1,0 +1,52 @@
+#ifndef TQ470_USBDEVICE_H
+#define TQ470_USBDEVICE_H
+
+#include <QMutex>
+#include <QObject>
+
+struct usb_dev_handle;
+
+// One USB device reached through libusb 0.1: found by vendor and product id, opened with
+// configuration 1 and interface 0, and accepted only when it answers the identity request
+// with the expected word. Every use of the device is serialised by one process-wide,
+// non-recursive lock. Operations whose name ends in "Private" expect the caller to hold it.
+// Results: 0 or a byte count on success, -1 on failure.
+class UsbDevice : public QObject
+{
+    Q_OBJECT
+
+public:
+    UsbDevice();
+    ~UsbDevice() override;
+
+    void set_vid_pid(quint16 vendor_id, quint16 product_id);
+    void set_device_id(quint16 device_id);
+
+    int connect();
+    void disconnect();
+    int connection_status();
+
+    int control_receive(quint8 bRequest, quint16 wValue, quint16 wIndex, char *data, int length);
+    int control_send(quint8 bRequest, quint16 wValue, quint16 wIndex, char *data, int length);
+    int bulk_write(char *data, int length);
+    int bulk_read(char *data, int length);
+
+protected:
+    int connectPrivate();
+    void disconnectPrivate();
+    int control_receivePrivate(quint8 bRequest, quint16 wValue, quint16 wIndex, char *data,
+                               int length);
+
+    // The device handle for operations that read the device without the lock.
+    usb_dev_handle *openHandle() const { return handle; }
+
+private:
+    quint16 product_id = 0;
+    quint16 vendor_id = 0;
+    quint16 device_id = 0;
+    usb_dev_handle *handle = nullptr;
+
+    static QMutex deviceLock;
+};
+
+#endif
