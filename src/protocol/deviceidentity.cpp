@@ -1,0 +1,62 @@
+#include "deviceidentity.h"
+
+#include "bootloaderprotocol.h"
+#include "usbtq470.h"
+
+using namespace Bootloader;
+
+namespace {
+
+QByteArray textUpToZero(const QByteArray &bytes, int from, int maxLength)
+{
+    const QByteArray field = bytes.mid(from, maxLength);
+    const int end = field.indexOf('\0');
+    return end < 0 ? field : field.left(end);
+}
+
+} // namespace
+
+DeviceIdentity::Mode DeviceIdentity::modeFromSerial(const QByteArray &serial)
+{
+    if (serial.size() == SerialDigits)
+        return Mode::Application;
+    if (serial.size() == SerialDigits + 1 && serial.at(SerialDigits) == BootloaderSerialMarker)
+        return Mode::Bootloader;
+    return Mode::Unknown;
+}
+
+const char *DeviceIdentity::modeName(Mode mode)
+{
+    switch (mode) {
+    case Mode::Bootloader:
+        return "bootloader";
+    case Mode::Application:
+        return "application";
+    case Mode::Unknown:
+        break;
+    }
+    return "unknown";
+}
+
+QByteArray DeviceIdentity::firstVersionText(const QByteArray &block)
+{
+    return textUpToZero(block, 0, VersionBlockSize);
+}
+
+QByteArray DeviceIdentity::secondVersionText(const QByteArray &block)
+{
+    return textUpToZero(block, VersionSecondTextOffset, VersionBlockSize - VersionSecondTextOffset);
+}
+
+bool DeviceIdentity::read(USBTQ470 &device)
+{
+    serial = device.ReadSerialNumber();
+    mode = modeFromSerial(serial);
+    versionBlock = QByteArray(VersionBlockSize, '\0');
+    if (device.ReadMemoryFromAddress(versionBlock.data(), VersionBlockAddress, VersionBlockSize) !=
+        0) {
+        versionBlock.clear();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,33 @@
+#ifndef TQ470_DEVICEIDENTITY_H
+#define TQ470_DEVICEIDENTITY_H
+
+#include <QByteArray>
+
+class USBTQ470;
+
+// What the device tells about itself: its serial string, from which its running firmware
+// follows, and the two texts of the bootloader's version block.
+class DeviceIdentity
+{
+public:
+    enum class Mode { Unknown, Bootloader, Application };
+
+    // The firmware that answers, told by the serial alone: nine digits while the application
+    // runs, nine digits and the marker 'b' while the bootloader runs.
+    static Mode modeFromSerial(const QByteArray &serial);
+    static const char *modeName(Mode mode);
+
+    // The zero-terminated texts at offsets 0 and 16 of the 32-byte version block.
+    static QByteArray firstVersionText(const QByteArray &block);
+    static QByteArray secondVersionText(const QByteArray &block);
+
+    // Reads serial and version block from the open device. False when the version block
+    // cannot be read.
+    bool read(USBTQ470 &device);
+
+    QByteArray serial;
+    QByteArray versionBlock;
+    Mode mode = Mode::Unknown;
+};
+
+#endif

@@ -1,0 +1,110 @@
+#include "usbtq470.h"
+
+#include "bootloaderprotocol.h"
+#include "encoding.h"
+
+#include <QDebug>
+
+using namespace Bootloader;
+
+namespace {
+
+// Percent of a transfer done, truncated; 64-bit so that large lengths cannot overflow.
+int percentDone(quint32 total, quint32 remaining)
+{
+    return int((quint64(total) - remaining) * 100 / total);
+}
+
+} // namespace
+
+USBTQ470::USBTQ470()
+{
+    set_vid_pid(VendorId, ProductId);
+    set_device_id(IdentityWord);
+    qDebug() << "USBTQ470 constructor";
+}
+
+USBTQ470::~USBTQ470() = default;
+
+int USBTQ470::ReadMemoryFromAddress(char *buffer, quint32 address, quint32 length)
+{
+    while (length > 0) {
+        const quint32 n = qMin(length, MemoryReadChunk);
+        if (control_receive(RequestReadMemory, addressLow(address), addressHigh(address), buffer,
+                            int(n)) != int(n))
+            return -1;
+        DecodeBuffer(buffer, int(n));
+        address += n;
+        buffer += n;
+        length -= n;
+    }
+    return 0;
+}
+
+int USBTQ470::WritePageToAddress(char *page, quint32 address)
+{
+    EncodeBuffer(page, int(PageSize));
+    const int sent =
+        control_send(RequestWritePage, addressLow(address), addressHigh(address), page, PageSize);
+    return sent == int(PageSize) ? 0 : -1;
+}
+
+int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint32 length)
+{
+    const quint32 total = length;
+    int retries = ExternalFlashRetries;
+    while (length > 0) {
+        const quint32 n = qMin(length, ExternalFlashReadChunk);
+        if (control_receive(RequestReadExternalFlash, addressLow(address), addressHigh(address),
+                            buffer, int(n)) == int(n)) {
+            buffer += n;
+            address += n;
+            length -= n;
+            Q_EMIT sendPercentExtFlashRead(percentDone(total, length));
+        } else if (retries-- == 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32 length)
+{
+    const quint32 total = length;
+    int retries = ExternalFlashRetries;
+    while (length > 0) {
+        const quint32 n = qMin(length, ExternalFlashWriteChunk);
+        if (control_send(RequestWriteExternalFlash, addressLow(address), addressHigh(address),
+                         buffer, int(n)) == int(n)) {
+            buffer += n;
+            address += n;
+            length -= n;
+            Q_EMIT sendPercentExtFlashWrite(percentDone(total, length));
+        } else if (retries-- == 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+void USBTQ470::RunApplication()
+{
+    qDebug() << "USBTQ470::RunApplication(void)";
+    control_send(RequestRunApplication, 0, 0, nullptr, 0);
+}
+
+QByteArray USBTQ470::ReadSerialNumber()
+{
+    QByteArray serial;
+    char descriptor[StringDescriptorBufferSize];
+    const int received = get_descriptor(StringDescriptorType, SerialStringIndex, descriptor,
+                                        StringDescriptorBufferSize);
+    // A string descriptor: bLength, bDescriptorType, then UTF-16LE code units.
+    for (int at = 2; at + 1 < received; at += 2) {
+        const quint16 unit = quint16(quint8(descriptor[at]) | (quint8(descriptor[at + 1]) << 8));
+        if (unit == 0)
+            break;
+        serial.append(char(unit & 0xFF));
+    }
+    return serial;
+}

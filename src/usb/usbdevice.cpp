@@ -1,0 +1,247 @@
+#include "usbdevice.h"
+
+#include "usbconstants.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <QString>
+
+#include <usb.h>
+
+using namespace UsbConstants;
+
+QMutex UsbDevice::deviceLock;
+
+namespace {
+
+// The identity word prints sign-extended from 16 bits, as the device's own tools show it.
+unsigned int signExtended(quint16 word) { return static_cast<unsigned int>(qint32(qint16(word))); }
+
+// The debug line of one control transfer: with the data length unless the request has none.
+struct TransferLogFormats {
+    const char *withLengthOk;
+    const char *withLengthError;
+    const char *ok;
+    const char *error;
+};
+
+constexpr TransferLogFormats ReceiveLog = {
+    "USB Control Receive bRequest=%d, wValue=%d, wIndex=%d, dataLength=%d - OK.",
+    "USB Control Receive bRequest=%d, wValue=%d, wIndex=%d, dataLength=%d - ERROR.",
+    "USB Control Receive bRequest=%d, wValue=%d, wIndex=%d - OK.",
+    "USB Control Receive bRequest=%d, wValue=%d, wIndex=%d - ERROR.",
+};
+
+constexpr TransferLogFormats SendLog = {
+    "USB Control Send bRequest=%d, wValue=%d, wIndex=%d, dataLength=%d - OK.",
+    "USB Control Send bRequest=%d, wValue=%d, wIndex=%d, dataLength=%d - ERROR.",
+    "USB Control Send bRequest=%d, wValue=%d, wIndex=%d - OK.",
+    "USB Control Send bRequest=%d, wValue=%d, wIndex=%d - ERROR.",
+};
+
+// The setup fields are unsigned 8- and 16-bit values: as int they always print unsigned.
+void logControlTransfer(const TransferLogFormats &formats, quint8 bRequest, quint16 wValue,
+                        quint16 wIndex, int length, int result)
+{
+    if (length != 0)
+        qDebug(result >= 0 ? formats.withLengthOk : formats.withLengthError, int(bRequest),
+               int(wValue), int(wIndex), length);
+    else
+        qDebug(result >= 0 ? formats.ok : formats.error, int(bRequest), int(wValue), int(wIndex));
+}
+
+} // namespace
+
+UsbDevice::UsbDevice() = default;
+
+UsbDevice::~UsbDevice()
+{
+    qDebug("UsbDevice destructor");
+    if (handle)
+        disconnect();
+}
+
+void UsbDevice::set_vid_pid(quint16 vendor, quint16 product)
+{
+    QMutexLocker lock(&deviceLock);
+    vendor_id = vendor;
+    product_id = product;
+}
+
+void UsbDevice::set_device_id(quint16 id) { device_id = id; }
+
+int UsbDevice::connect()
+{
+    QMutexLocker lock(&deviceLock);
+    return connectPrivate();
+}
+
+void UsbDevice::disconnect()
+{
+    QMutexLocker lock(&deviceLock);
+    disconnectPrivate();
+}
+
+int UsbDevice::connection_status()
+{
+    QMutexLocker lock(&deviceLock);
+    return handle ? 0 : -1;
+}
+
+int UsbDevice::connectPrivate()
+{
+    qDebug("USB Connect");
+    if (handle) {
+        usb_close(handle);
+        handle = nullptr;
+    }
+
+    usb_init();
+    usb_find_busses();
+    usb_find_devices();
+
+    for (struct usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
+        qDebug() << "bus: " << static_cast<const void *>(bus);
+        for (struct usb_device *dev = bus->devices; dev; dev = dev->next) {
+            qDebug() << "bus->devices: " << static_cast<const void *>(bus->devices);
+            qDebug() << "dev->descriptor.idVendor: " << Qt::hex << dev->descriptor.idVendor;
+            qDebug() << "dev->descriptor.idProduct: " << Qt::hex << dev->descriptor.idProduct;
+            qDebug() << "dev->descriptor.iSerialNumber: " << Qt::hex
+                     << unsigned(dev->descriptor.iSerialNumber);
+            qDebug() << "dev->descriptor.bMaxPacketSize0: " << Qt::hex
+                     << unsigned(dev->descriptor.bMaxPacketSize0);
+
+            if (dev->descriptor.idVendor != vendor_id || dev->descriptor.idProduct != product_id)
+                continue;
+
+            handle = usb_open(dev);
+            if (!handle)
+                continue;
+            qDebug() << "usb_opened ";
+
+            if (usb_set_configuration(handle, Configuration) < 0) {
+                disconnectPrivate();
+                continue;
+            }
+            qDebug() << "usb_set_configuration ";
+
+            if (usb_claim_interface(handle, Interface) < 0) {
+                disconnectPrivate();
+                continue;
+            }
+            qDebug() << "usb_claim_interface ";
+
+            char answer[IdentityLength] = {0, 0};
+            const int received =
+                control_receivePrivate(IdentityRequest, 0, 0, answer, IdentityLength);
+            {
+                QDebug line = qDebug();
+                line << "control_receivePrivate( " << int(IdentityRequest) << 0 << 0;
+                line.noquote() << QString::fromLatin1(answer, qBound(0, received, IdentityLength));
+                line << IdentityLength << ")";
+            }
+            if (received != IdentityLength) {
+                // A failed transfer has closed the device already; a short answer has not.
+                if (handle)
+                    disconnectPrivate();
+                continue;
+            }
+
+            const quint16 tqid =
+                quint16(quint8(answer[0]) | (quint16(quint8(answer[1])) << 8));
+            qDebug("\ntqid: %x", signExtended(tqid));
+            qDebug("\nUSB_TQ310_ID: %x", signExtended(device_id));
+            if (tqid != device_id) {
+                disconnectPrivate();
+                continue;
+            }
+            return 0;
+        }
+    }
+    return -1;
+}
+
+void UsbDevice::disconnectPrivate()
+{
+    qDebug("USB Disconnect");
+    if (handle) {
+        usb_release_interface(handle, Interface);
+        usb_close(handle);
+        handle = nullptr;
+    }
+}
+
+int UsbDevice::control_receivePrivate(quint8 bRequest, quint16 wValue, quint16 wIndex,
+                                      char *data, int length)
+{
+    if (!handle && connectPrivate() < 0)
+        return -1;
+
+    int result = -1;
+    if (length != 0 && data)
+        result = usb_control_msg(handle, VendorRequestIn, bRequest, wValue, wIndex, data, length,
+                                 TransferTimeoutMs);
+    logControlTransfer(ReceiveLog, bRequest, wValue, wIndex, length, result);
+
+    if (result < 0) {
+        disconnectPrivate();
+        return -1;
+    }
+    return result;
+}
+
+int UsbDevice::control_receive(quint8 bRequest, quint16 wValue, quint16 wIndex, char *data,
+                               int length)
+{
+    QMutexLocker lock(&deviceLock);
+    return control_receivePrivate(bRequest, wValue, wIndex, data, length);
+}
+
+int UsbDevice::control_send(quint8 bRequest, quint16 wValue, quint16 wIndex, char *data,
+                            int length)
+{
+    QMutexLocker lock(&deviceLock);
+    qDebug() << "UsbDevice::control_send()";
+    if (!handle && connectPrivate() < 0)
+        return -1;
+
+    int result;
+    if (!data || length == 0)
+        result = usb_control_msg(handle, VendorRequestOut, bRequest, wValue, wIndex, nullptr, 0,
+                                 TransferTimeoutMs);
+    else
+        result = usb_control_msg(handle, VendorRequestOut, bRequest, wValue, wIndex, data, length,
+                                 TransferTimeoutMs);
+    logControlTransfer(SendLog, bRequest, wValue, wIndex, length, result);
+
+    if (result < 0) {
+        disconnectPrivate();
+        return -1;
+    }
+    return result;
+}
+
+int UsbDevice::bulk_write(char *data, int length)
+{
+    QMutexLocker lock(&deviceLock);
+    if (!data || length <= 0 || !handle)
+        return -1;
+    return usb_bulk_write(handle, BulkEndpointOut, data, length, TransferTimeoutMs);
+}
+
+int UsbDevice::bulk_read(char *data, int length)
+{
+    QMutexLocker lock(&deviceLock);
+    if (!data || length <= 0 || !handle)
+        return -1;
+    return usb_bulk_read(handle, BulkEndpointIn, data, length, TransferTimeoutMs);
+}
+
+int UsbDevice::get_descriptor(quint8 type, quint8 index, char *buffer, int size)
+{
+    QMutexLocker lock(&deviceLock);
+    if (!handle || !buffer || size <= 0)
+        return -1;
+    const int result = usb_get_descriptor(handle, type, index, buffer, size);
+    return result < 0 ? -1 : result;
+}

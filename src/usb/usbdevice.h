@@ -31,14 +31,15 @@ public:
     int bulk_write(char *data, int length);
     int bulk_read(char *data, int length);
 
+    // Reads a standard descriptor of the open device. Makes no search and does not close the
+    // device when the request fails. Returns the byte count or -1.
+    int get_descriptor(quint8 type, quint8 index, char *buffer, int size);
+
 protected:
     int connectPrivate();
     void disconnectPrivate();
     int control_receivePrivate(quint8 bRequest, quint16 wValue, quint16 wIndex, char *data,
                                int length);
-
-    // The device handle for operations that read the device without the lock.
-    usb_dev_handle *openHandle() const { return handle; }
 
 private:
     quint16 product_id = 0;

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what building, testing and running the tool needs on Debian 12.
+set -euo pipefail
+
+packages=(
+    cmake g++ make pkg-config
+    qt6-base-dev qt6-base-dev-tools
+    libusb-dev
+    umockdev libumockdev-dev libglib2.0-dev
+    xvfb xauth imagemagick xdotool twm
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,126 @@
+#include "flashtool.h"
+
+#include "bootloaderprotocol.h"
+#include "deviceidentity.h"
+#include "hexdump.h"
+#include "usbtq470.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+constexpr char ToolName[] = "tq470-flash";
+constexpr char ToolVersion[] = "2.00";
+
+bool showDebugOutput = false;
+
+// The device layers narrate every transfer on the debug output; a script wants only the
+// results unless it asks for the narration.
+void filterDebugOutput(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg && !showDebugOutput)
+        return;
+    std::fputs(qPrintable(qFormatLogMessage(type, context, message)), stderr);
+    std::fputc('\n', stderr);
+}
+
+} // namespace
+
+FlashTool::FlashTool() : out(stdout), err(stderr) {}
+
+int FlashTool::run(const QStringList &arguments)
+{
+    QCoreApplication::setApplicationName(QString::fromLatin1(ToolName));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(ToolVersion));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Service tool for the Tq470.\n\n"
+        "Commands:\n"
+        "  info           Show the connected device's serial, bootloader version and mode.\n"
+        "  hexdump FILE   Show a hex and character dump of FILE."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption debugOption(
+        QStringList{QStringLiteral("d"), QStringLiteral("debug")},
+        QStringLiteral("Write the device layers' debug lines to standard error."));
+    parser.addOption(debugOption);
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
+    parser.addPositionalArgument(QStringLiteral("arguments"),
+                                 QStringLiteral("The command's arguments."), QStringLiteral("[...]"));
+    parser.process(arguments);
+
+    showDebugOutput = parser.isSet(debugOption);
+    qInstallMessageHandler(filterDebugOutput);
+
+    const QStringList positional = parser.positionalArguments();
+    const QString command = positional.value(0);
+    const QStringList args = positional.mid(1);
+
+    if (command == QLatin1String("info") && args.isEmpty())
+        return info();
+    if (command == QLatin1String("hexdump") && args.size() == 1)
+        return hexdump(args.at(0));
+
+    err << ToolName << ": "
+        << (command.isEmpty() ? QStringLiteral("no command given")
+                              : QStringLiteral("unknown command or wrong arguments: ") +
+                                    positional.join(QLatin1Char(' ')))
+        << "\nTry '" << ToolName << " --help'.\n";
+    err.flush();
+    return ExitUsage;
+}
+
+int FlashTool::info()
+{
+    USBTQ470 device;
+    if (device.connect() != 0)
+        return fail(QStringLiteral("no Tq470 answers on USB (vendor %1, product %2)")
+                        .arg(Bootloader::VendorId, 4, 16, QLatin1Char('0'))
+                        .arg(Bootloader::ProductId, 4, 16, QLatin1Char('0')));
+
+    DeviceIdentity identity;
+    const bool versionRead = identity.read(device);
+    device.disconnect();
+
+    out << "Serial: " << QString::fromLatin1(identity.serial) << '\n';
+    if (versionRead) {
+        out << "Version: " << QString::fromLatin1(DeviceIdentity::firstVersionText(identity.versionBlock))
+            << '\n';
+        out << "Version: "
+            << QString::fromLatin1(DeviceIdentity::secondVersionText(identity.versionBlock)) << '\n';
+    }
+    out << "Mode: " << DeviceIdentity::modeName(identity.mode) << '\n';
+    out.flush();
+
+    if (!versionRead)
+        return fail(QStringLiteral("the bootloader version block could not be read"));
+    if (identity.mode == DeviceIdentity::Mode::Unknown)
+        return fail(QStringLiteral("the serial tells neither bootloader nor application"));
+    return ExitSuccess;
+}
+
+int FlashTool::hexdump(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return fail(QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString()));
+    // The dump opens with a line break meant for a log that is already written to.
+    out << HexDump(bytes.constData(), int(bytes.size())).mid(1) << '\n';
+    out.flush();
+    return ExitSuccess;
+}
+
+int FlashTool::fail(const QString &message)
+{
+    err << ToolName << ": " << message << '\n';
+    err.flush();
+    return ExitFailure;
+}

@@ -1,0 +1,30 @@
+#ifndef TQ470_FLASHTOOL_H
+#define TQ470_FLASHTOOL_H
+
+#include <QStringList>
+#include <QTextStream>
+
+// The command-line face of the service tool: one command a run, results on standard output,
+// errors on standard error, exit code 0 on success and 1 on failure (2 for bad usage).
+class FlashTool
+{
+public:
+    static constexpr int ExitSuccess = 0;
+    static constexpr int ExitFailure = 1;
+    static constexpr int ExitUsage = 2;
+
+    FlashTool();
+
+    int run(const QStringList &arguments);
+
+private:
+    int info();
+    int hexdump(const QString &fileName);
+
+    int fail(const QString &message);
+
+    QTextStream out;
+    QTextStream err;
+};
+
+#endif
