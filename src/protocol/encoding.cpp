@@ -19,15 +19,21 @@ quint32 keyFor(int word) { return EncodingKey[word % EncodingKeyWords]; }
 int EncodeBuffer(char *buffer, int length)
 {
     qDebug("Encoding started @ 0x%08llx", static_cast<unsigned long long>(quintptr(buffer)));
+    EncodeBufferQuietly(buffer, length);
+    const int words = length / 4;
+    qDebug("Encoding end @ 0x%08llx",
+           static_cast<unsigned long long>(quintptr(buffer) + 4 * quintptr(words)));
+    return 0;
+}
+
+void EncodeBufferQuietly(char *buffer, int length)
+{
     const int words = length / 4;
     for (int i = 0; i < words; ++i) {
         uchar *at = reinterpret_cast<uchar *>(buffer) + 4 * i;
         const quint32 k = keyFor(i);
         qToLittleEndian<quint32>((qFromLittleEndian<quint32>(at) ^ k) + k, at);
     }
-    qDebug("Encoding end @ 0x%08llx",
-           static_cast<unsigned long long>(quintptr(buffer) + 4 * quintptr(words)));
-    return 0;
 }
 
 int DecodeBuffer(char *buffer, int length)

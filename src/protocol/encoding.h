@@ -10,6 +10,8 @@ constexpr int EncodingKeyWords = 32;
 extern const quint32 EncodingKey[EncodingKeyWords];
 
 int EncodeBuffer(char *buffer, int length);
+// EncodeBuffer without its debug lines, for the device's side of the link.
+void EncodeBufferQuietly(char *buffer, int length);
 int DecodeBuffer(char *buffer, int length);
 
 #endif

@@ -137,7 +137,8 @@ int UsbDevice::connectPrivate()
             {
                 QDebug line = qDebug();
                 line << "control_receivePrivate( " << int(IdentityRequest) << 0 << 0;
-                line.noquote() << QString::fromLatin1(answer, qBound(0, received, IdentityLength));
+                const int shown = int(qstrnlen(answer, uint(qBound(0, received, IdentityLength))));
+                line.noquote() << QString::fromLatin1(answer, shown);
                 line << IdentityLength << ")";
             }
             if (received != IdentityLength) {

@@ -1,0 +1,660 @@
+// umockdev brings in GLib and GIO, whose headers must come before Qt's keyword macros.
+#include <umockdev.h>
+
+#include "emulatedbus.h"
+
+#include "preloadenvironment.h"
+#include "simulateddevice.h"
+
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QWaitCondition>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+// <linux/usbdevice_fs.h> needs the _IO* macros of <sys/ioctl.h> first.
+#include <sys/ioctl.h>
+#include <linux/usbdevice_fs.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int BusNumber = 1;
+constexpr int RootHubDevnum = 1;
+constexpr int FirstDeviceDevnum = 2;
+constexpr int LastDevnum = 127;
+constexpr int UsbDeviceMajor = 189;
+constexpr int MinorsPerBus = 128;
+constexpr int FullSpeedMbps = 12;
+constexpr int HighSpeedMbps = 480;
+constexpr char ControllerPath[] = "/devices/pci0000:00/0000:00:14.0";
+constexpr char SelfExecutable[] = "/proc/self/exe";
+
+// What usbfs returns on read() of bus 001's root hub: a high-speed hub with one configuration,
+// one interface and its status-change endpoint. No strings.
+constexpr unsigned char RootHubDescriptors[] = {
+    0x12, 0x01, 0x00, 0x02, 0x09, 0x00, 0x01, 0x40, 0x6B, 0x1D, 0x02, 0x00, 0x00, 0x01, 0x00,
+    0x00, 0x00, 0x01, 0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xE0, 0x00, 0x09, 0x04, 0x00,
+    0x00, 0x01, 0x09, 0x00, 0x00, 0x00, 0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0C,
+};
+
+std::atomic<bool> busExists{false};
+
+struct IoctlDataRelease
+{
+    void operator()(UMockdevIoctlData *data) const { g_object_unref(data); }
+};
+using IoctlDataPointer = std::unique_ptr<UMockdevIoctlData, IoctlDataRelease>;
+
+IoctlDataPointer resolve(UMockdevIoctlData *parent, std::size_t offset, std::size_t length)
+{
+    GError *error = nullptr;
+    IoctlDataPointer data(umockdev_ioctl_data_resolve(parent, offset, length, &error));
+    g_clear_error(&error);
+    return data;
+}
+
+struct PendingReply
+{
+    UMockdevIoctlClient *client = nullptr;
+    GSource *source = nullptr;
+};
+
+// One appearance of a device on the bus, under one device number. It outlives its time on
+// the bus: handles the host still holds keep talking to it and learn that it is gone.
+struct Node
+{
+    EmulatedBus::DeviceId id = 0;
+    int devnum = 0;
+    QByteArray devnode;
+    QByteArray syspath;
+    std::shared_ptr<SimulatedDevice> device;
+    UMockdevIoctlBase *handler = nullptr;
+    gulong handlerId = 0;
+    bool present = false;
+    std::vector<std::shared_ptr<PendingReply>> pending;
+};
+
+struct Slot
+{
+    std::shared_ptr<SimulatedDevice> device;
+    int port = 0;
+    Node *node = nullptr;
+    GSource *returnTimer = nullptr;
+};
+
+} // namespace
+
+struct EmulatedBus::Private : std::enable_shared_from_this<Private>
+{
+    struct Reply
+    {
+        glong result = 0;
+        int error = 0;
+        bool deferred = false;
+    };
+
+    // Callback data that keeps the bus alive for as long as GLib may still call back.
+    struct HandlerLink
+    {
+        std::shared_ptr<Private> bus;
+        Node *node;
+    };
+    struct PendingLink
+    {
+        std::shared_ptr<Private> bus;
+        Node *node;
+        std::shared_ptr<PendingReply> pending;
+    };
+    struct ReturnLink
+    {
+        std::shared_ptr<Private> bus;
+        DeviceId id;
+    };
+
+    ~Private();
+
+    Node *addNode(DeviceId id, int port, int devnum, const std::shared_ptr<SimulatedDevice> &device);
+    void removeNode(Node &node);
+    bool plugSlot(DeviceId id, Slot &slot);
+    int allocateDevnum();
+    int freePort() const;
+    void scheduleReturn(DeviceId id, Slot &slot, int delayMs);
+    static void cancelReturn(Slot &slot);
+    void finishPending(Node &node, const std::shared_ptr<PendingReply> &pending, int error);
+
+    gboolean dispatch(Node &node, UMockdevIoctlClient *client);
+    Reply handle(Node &node, UMockdevIoctlClient *client, bool *departed);
+    Reply control(Node &node, UMockdevIoctlClient *client, bool *departed);
+    Reply deferTimeout(Node &node, UMockdevIoctlClient *client, int delayMs);
+    void depart(Node &node, int returnAfterMs);
+
+    static gboolean onHandleIoctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *client,
+                                  gpointer data);
+    static void releaseHandlerLink(gpointer data, GClosure *closure);
+    static gboolean onPendingDue(gpointer data);
+    static void releasePendingLink(gpointer data);
+    static gboolean onReturnDue(gpointer data);
+    static void releaseReturnLink(gpointer data);
+
+    UMockdevTestbed *testbed = nullptr;
+    QString root;
+    mutable QMutex lock;
+    mutable QWaitCondition changed;
+    std::vector<std::unique_ptr<Node>> nodes;
+    std::map<DeviceId, Slot> devices;
+    DeviceId lastId = 0;
+    int lastDevnum = RootHubDevnum;
+    GMainContext *handlerContext = nullptr;
+    bool closing = false;
+    DepartureListener listener;
+};
+
+EmulatedBus::EmulatedBus() : d(std::make_shared<Private>())
+{
+    if (busExists.exchange(true))
+        qFatal("EmulatedBus: only one bus may exist at a time");
+    d->testbed = umockdev_testbed_new();
+    gchar *root = umockdev_testbed_get_root_dir(d->testbed);
+    d->root = QString::fromLocal8Bit(root);
+    g_free(root);
+    QMutexLocker locker(&d->lock);
+    d->addNode(0, 0, RootHubDevnum, nullptr);
+}
+
+EmulatedBus::~EmulatedBus()
+{
+    {
+        QMutexLocker locker(&d->lock);
+        d->closing = true;
+        for (auto &entry : d->devices) {
+            Private::cancelReturn(entry.second);
+            if (entry.second.node)
+                d->removeNode(*entry.second.node);
+        }
+        d->devices.clear();
+        for (const auto &node : d->nodes)
+            g_signal_handler_disconnect(node->handler, node->handlerId);
+        d->changed.wakeAll();
+    }
+    g_object_unref(d->testbed);
+    d->testbed = nullptr;
+    busExists = false;
+}
+
+EmulatedBus::Private::~Private()
+{
+    for (const auto &node : nodes)
+        g_object_unref(node->handler);
+    if (handlerContext)
+        g_main_context_unref(handlerContext);
+}
+
+void EmulatedBus::ensurePreloaded(int argc, char **argv)
+{
+    Q_UNUSED(argc);
+    if (PreloadEnvironment::isActive())
+        return;
+    PreloadEnvironment::apply();
+    execv(SelfExecutable, argv);
+    std::fprintf(stderr, "%s: cannot run again under %s: %s\n", argv[0],
+                 PreloadEnvironment::PreloadLibrary, std::strerror(errno));
+    std::exit(EXIT_FAILURE);
+}
+
+QString EmulatedBus::rootDirectory() const
+{
+    return d->root;
+}
+
+EmulatedBus::DeviceId EmulatedBus::plug(const std::shared_ptr<SimulatedDevice> &device)
+{
+    QMutexLocker locker(&d->lock);
+    const DeviceId id = ++d->lastId;
+    Slot &slot = d->devices[id];
+    slot.device = device;
+    slot.port = d->freePort();
+    d->plugSlot(id, slot);
+    return id;
+}
+
+std::shared_ptr<SimulatedDevice> EmulatedBus::device(DeviceId id) const
+{
+    QMutexLocker locker(&d->lock);
+    const auto found = d->devices.find(id);
+    return found == d->devices.end() ? nullptr : found->second.device;
+}
+
+bool EmulatedBus::isPresent(DeviceId id) const
+{
+    return deviceNumber(id) != 0;
+}
+
+int EmulatedBus::deviceNumber(DeviceId id) const
+{
+    QMutexLocker locker(&d->lock);
+    const auto found = d->devices.find(id);
+    return found == d->devices.end() || !found->second.node ? 0 : found->second.node->devnum;
+}
+
+QString EmulatedBus::nodePath(DeviceId id) const
+{
+    QMutexLocker locker(&d->lock);
+    const auto found = d->devices.find(id);
+    return found == d->devices.end() || !found->second.node
+               ? QString()
+               : QString::fromLatin1(found->second.node->devnode);
+}
+
+bool EmulatedBus::waitUntilPresent(DeviceId id, int timeoutMs) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker locker(&d->lock);
+    for (;;) {
+        const auto found = d->devices.find(id);
+        if (found == d->devices.end())
+            return false;
+        if (found->second.node)
+            return true;
+        if (!d->changed.wait(&d->lock, deadline) && deadline.hasExpired())
+            return false;
+    }
+}
+
+bool EmulatedBus::waitUntilAbsent(DeviceId id, int timeoutMs) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker locker(&d->lock);
+    for (;;) {
+        const auto found = d->devices.find(id);
+        if (found == d->devices.end() || !found->second.node)
+            return true;
+        if (!d->changed.wait(&d->lock, deadline) && deadline.hasExpired())
+            return false;
+    }
+}
+
+void EmulatedBus::unplug(DeviceId id)
+{
+    QMutexLocker locker(&d->lock);
+    const auto found = d->devices.find(id);
+    if (found == d->devices.end())
+        return;
+    Private::cancelReturn(found->second);
+    if (found->second.node)
+        d->removeNode(*found->second.node);
+}
+
+void EmulatedBus::replug(DeviceId id)
+{
+    QMutexLocker locker(&d->lock);
+    const auto found = d->devices.find(id);
+    if (found == d->devices.end())
+        return;
+    Private::cancelReturn(found->second);
+    if (!found->second.node)
+        d->plugSlot(id, found->second);
+}
+
+void EmulatedBus::unplugAll()
+{
+    QMutexLocker locker(&d->lock);
+    for (auto &entry : d->devices) {
+        Private::cancelReturn(entry.second);
+        if (entry.second.node)
+            d->removeNode(*entry.second.node);
+    }
+    d->devices.clear();
+}
+
+void EmulatedBus::setDepartureListener(DepartureListener listener)
+{
+    QMutexLocker locker(&d->lock);
+    d->listener = std::move(listener);
+}
+
+Node *EmulatedBus::Private::addNode(DeviceId id, int port, int devnum,
+                                   const std::shared_ptr<SimulatedDevice> &device)
+{
+    auto node = std::make_unique<Node>();
+    node->id = id;
+    node->devnum = devnum;
+    node->device = device;
+    const QByteArray number = QByteArray::number(devnum).rightJustified(3, '0');
+    const QByteArray bus = QByteArray::number(BusNumber).rightJustified(3, '0');
+    const QByteArray nodeName = "bus/usb/" + bus + '/' + number;
+    node->devnode = "/dev/" + nodeName;
+    QByteArray devpath = QByteArray(ControllerPath) + "/usb" + QByteArray::number(BusNumber);
+    if (device)
+        devpath += '/' + QByteArray::number(BusNumber) + '-' + QByteArray::number(port);
+    node->syspath = "/sys" + devpath;
+    const QByteArray descriptors =
+        device ? device->usbfsDescriptors()
+               : QByteArray(reinterpret_cast<const char *>(RootHubDescriptors),
+                            int(sizeof(RootHubDescriptors)));
+    const int minor = (BusNumber - 1) * MinorsPerBus + devnum - 1;
+
+    QByteArray description;
+    description += "P: " + devpath + '\n';
+    // umockdev reads the node contents only in upper-case hex.
+    description += "N: " + nodeName + '=' + descriptors.toHex().toUpper() + '\n';
+    description += "E: DEVNAME=" + node->devnode + '\n';
+    description += "E: DEVTYPE=usb_device\n";
+    description += "E: SUBSYSTEM=usb\n";
+    description += "E: BUSNUM=" + bus + '\n';
+    description += "E: DEVNUM=" + number + '\n';
+    description += "A: busnum=" + QByteArray::number(BusNumber) + '\n';
+    description += "A: devnum=" + QByteArray::number(devnum) + '\n';
+    description += "A: dev=" + QByteArray::number(UsbDeviceMajor) + ':' + QByteArray::number(minor)
+                   + '\n';
+    description += "A: speed=" + QByteArray::number(device ? FullSpeedMbps : HighSpeedMbps) + '\n';
+
+    node->handler = umockdev_ioctl_base_new();
+    node->handlerId = g_signal_connect_data(node->handler, "handle-ioctl",
+                                            G_CALLBACK(onHandleIoctl),
+                                            new HandlerLink{shared_from_this(), node.get()},
+                                            releaseHandlerLink, GConnectFlags(0));
+    // The ioctl socket must exist before the node does: a host that opens the node without it
+    // would treat it as a plain file for good.
+    GError *error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed, node->devnode.constData(), node->handler, &error))
+        qFatal("EmulatedBus: cannot attach to %s: %s", node->devnode.constData(), error->message);
+    if (!umockdev_testbed_add_from_string(testbed, description.constData(), &error))
+        qFatal("EmulatedBus: cannot add %s: %s", node->devnode.constData(), error->message);
+    node->present = true;
+    nodes.push_back(std::move(node));
+    changed.wakeAll();
+    return nodes.back().get();
+}
+
+void EmulatedBus::Private::removeNode(Node &node)
+{
+    node.present = false;
+    umockdev_testbed_remove_device(testbed, node.syspath.constData());
+    GError *error = nullptr;
+    if (!umockdev_testbed_detach_ioctl(testbed, node.devnode.constData(), &error))
+        g_clear_error(&error);
+    // Transfers still waiting for their timeout end now, as they do when a cable is pulled.
+    const auto pending = node.pending;
+    for (const auto &reply : pending)
+        finishPending(node, reply, ENODEV);
+    const auto found = devices.find(node.id);
+    if (found != devices.end() && found->second.node == &node)
+        found->second.node = nullptr;
+    changed.wakeAll();
+}
+
+bool EmulatedBus::Private::plugSlot(DeviceId id, Slot &slot)
+{
+    const int devnum = allocateDevnum();
+    if (devnum == 0) {
+        qWarning("EmulatedBus: no free device number on bus %d", BusNumber);
+        return false;
+    }
+    slot.node = addNode(id, slot.port, devnum, slot.device);
+    return true;
+}
+
+// Like the kernel, hand out the numbers in turn and wrap round, so that a device that
+// returns never gets the number it had: libusb 0.1 tells devices apart by node name alone.
+int EmulatedBus::Private::allocateDevnum()
+{
+    const int range = LastDevnum - FirstDeviceDevnum + 1;
+    for (int step = 1; step <= range; ++step) {
+        const int candidate = FirstDeviceDevnum + (lastDevnum - FirstDeviceDevnum + step) % range;
+        bool taken = false;
+        for (const auto &entry : devices)
+            taken = taken || (entry.second.node && entry.second.node->devnum == candidate);
+        if (!taken) {
+            lastDevnum = candidate;
+            return candidate;
+        }
+    }
+    return 0;
+}
+
+int EmulatedBus::Private::freePort() const
+{
+    int port = 1;
+    for (bool taken = true; taken; ++port) {
+        taken = false;
+        for (const auto &entry : devices)
+            taken = taken || entry.second.port == port;
+        if (!taken)
+            return port;
+    }
+    return port;
+}
+
+void EmulatedBus::Private::scheduleReturn(DeviceId id, Slot &slot, int delayMs)
+{
+    cancelReturn(slot);
+    GSource *source = g_timeout_source_new(guint(delayMs));
+    g_source_set_callback(source, onReturnDue, new ReturnLink{shared_from_this(), id},
+                          releaseReturnLink);
+    g_source_attach(source, handlerContext);
+    slot.returnTimer = source;
+}
+
+void EmulatedBus::Private::cancelReturn(Slot &slot)
+{
+    if (!slot.returnTimer)
+        return;
+    g_source_destroy(slot.returnTimer);
+    g_source_unref(slot.returnTimer);
+    slot.returnTimer = nullptr;
+}
+
+void EmulatedBus::Private::finishPending(Node &node, const std::shared_ptr<PendingReply> &pending,
+                                         int error)
+{
+    const auto found = std::find(node.pending.begin(), node.pending.end(), pending);
+    if (found == node.pending.end())
+        return;
+    node.pending.erase(found);
+    umockdev_ioctl_client_complete(pending->client, -1, error);
+    g_object_unref(pending->client);
+    g_source_destroy(pending->source);
+    g_source_unref(pending->source);
+}
+
+gboolean EmulatedBus::Private::dispatch(Node &node, UMockdevIoctlClient *client)
+{
+    bool departed = false;
+    Reply reply;
+    DepartureListener notify;
+    {
+        QMutexLocker locker(&lock);
+        if (!handlerContext)
+            handlerContext = g_main_context_ref_thread_default();
+        if (closing || !node.present)
+            reply = Reply{-1, ENODEV, false};
+        else
+            reply = handle(node, client, &departed);
+        if (departed)
+            notify = listener;
+    }
+    if (notify)
+        notify(node.id, *node.device);
+    if (!reply.deferred)
+        umockdev_ioctl_client_complete(client, reply.result, reply.error);
+    return TRUE;
+}
+
+EmulatedBus::Private::Reply EmulatedBus::Private::handle(Node &node, UMockdevIoctlClient *client,
+                                                         bool *departed)
+{
+    UMockdevIoctlData *argument = umockdev_ioctl_client_get_arg(client);
+    const gulong request = umockdev_ioctl_client_get_request(client);
+    switch (request) {
+    case USBDEVFS_CONNECTINFO: {
+        IoctlDataPointer data = resolve(argument, 0, sizeof(usbdevfs_connectinfo));
+        if (!data)
+            return Reply{-1, EFAULT, false};
+        usbdevfs_connectinfo info{};
+        info.devnum = unsigned(node.devnum);
+        umockdev_ioctl_data_update(data.get(), 0, reinterpret_cast<guint8 *>(&info), sizeof(info));
+        return Reply();
+    }
+    case USBDEVFS_IOCTL:
+        // Nothing on this bus answers hub queries; libusb then takes each device as a leaf.
+        return Reply{-1, ENOSYS, false};
+    case USBDEVFS_SETCONFIGURATION:
+    case USBDEVFS_CLAIMINTERFACE:
+    case USBDEVFS_RELEASEINTERFACE: {
+        if (!node.device)
+            return Reply{-1, ENOTTY, false};
+        IoctlDataPointer data = resolve(argument, 0, sizeof(unsigned int));
+        if (!data)
+            return Reply{-1, EFAULT, false};
+        unsigned int value = 0;
+        std::memcpy(&value, data->data, sizeof(value));
+        if (request == USBDEVFS_SETCONFIGURATION)
+            return node.device->setConfiguration(int(value)) ? Reply() : Reply{-1, EPIPE, false};
+        return node.device->claimInterface(int(value)) ? Reply() : Reply{-1, EINVAL, false};
+    }
+    case USBDEVFS_CONTROL:
+        return node.device ? control(node, client, departed) : Reply{-1, EPIPE, false};
+    case USBDEVFS_SUBMITURB:
+        // The device offers its bulk endpoints but takes no bulk traffic: it stalls them.
+        return Reply{-1, EPIPE, false};
+    default:
+        return Reply{-1, ENOTTY, false};
+    }
+}
+
+EmulatedBus::Private::Reply EmulatedBus::Private::control(Node &node, UMockdevIoctlClient *client,
+                                                          bool *departed)
+{
+    IoctlDataPointer transfer =
+        resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_ctrltransfer));
+    if (!transfer)
+        return Reply{-1, EFAULT, false};
+    usbdevfs_ctrltransfer request{};
+    std::memcpy(&request, transfer->data, sizeof(request));
+    SetupPacket setup;
+    setup.requestType = request.bRequestType;
+    setup.request = request.bRequest;
+    setup.value = request.wValue;
+    setup.index = request.wIndex;
+    setup.length = request.wLength;
+
+    IoctlDataPointer buffer;
+    if (setup.length > 0) {
+        buffer = resolve(transfer.get(), offsetof(usbdevfs_ctrltransfer, data), setup.length);
+        if (!buffer)
+            return Reply{-1, EFAULT, false};
+    }
+    const QByteArray outData =
+        setup.isIn() || !buffer ? QByteArray()
+                                : QByteArray(reinterpret_cast<const char *>(buffer->data),
+                                             setup.length);
+
+    const TransferOutcome outcome =
+        node.device->controlTransfer(setup, outData, int(request.timeout));
+    switch (outcome.status) {
+    case TransferOutcome::Status::Completed:
+        if (setup.isIn() && !outcome.data.isEmpty())
+            umockdev_ioctl_data_update(buffer.get(), 0,
+                                       reinterpret_cast<guint8 *>(
+                                           const_cast<char *>(outcome.data.constData())),
+                                       outcome.data.size());
+        // The device acknowledges first and only then resets; the host may see the node
+        // vanish at once.
+        if (outcome.leavesBus) {
+            depart(node, outcome.returnAfterMs);
+            *departed = true;
+        }
+        return Reply{outcome.transferred, 0, false};
+    case TransferOutcome::Status::TimedOut:
+        return deferTimeout(node, client, outcome.delayMs);
+    case TransferOutcome::Status::Unplugged:
+        depart(node, outcome.returnAfterMs);
+        *departed = true;
+        return Reply{-1, ENODEV, false};
+    case TransferOutcome::Status::Stalled:
+        break;
+    }
+    return Reply{-1, EPIPE, false};
+}
+
+// The answer comes from a timer on the handler thread's own context: blocking that thread
+// would stall every other node of the bus as well.
+EmulatedBus::Private::Reply EmulatedBus::Private::deferTimeout(Node &node,
+                                                               UMockdevIoctlClient *client,
+                                                               int delayMs)
+{
+    auto pending = std::make_shared<PendingReply>();
+    pending->client = UMOCKDEV_IOCTL_CLIENT(g_object_ref(client));
+    pending->source = g_timeout_source_new(guint(qMax(delayMs, 0)));
+    g_source_set_callback(pending->source, onPendingDue,
+                          new PendingLink{shared_from_this(), &node, pending}, releasePendingLink);
+    g_source_attach(pending->source, handlerContext);
+    node.pending.push_back(pending);
+    return Reply{0, 0, true};
+}
+
+void EmulatedBus::Private::depart(Node &node, int returnAfterMs)
+{
+    removeNode(node);
+    const auto found = devices.find(node.id);
+    if (found != devices.end() && returnAfterMs >= 0)
+        scheduleReturn(node.id, found->second, returnAfterMs);
+}
+
+gboolean EmulatedBus::Private::onHandleIoctl(UMockdevIoctlBase *handler,
+                                             UMockdevIoctlClient *client, gpointer data)
+{
+    Q_UNUSED(handler);
+    const auto *link = static_cast<HandlerLink *>(data);
+    return link->bus->dispatch(*link->node, client);
+}
+
+void EmulatedBus::Private::releaseHandlerLink(gpointer data, GClosure *closure)
+{
+    Q_UNUSED(closure);
+    delete static_cast<HandlerLink *>(data);
+}
+
+gboolean EmulatedBus::Private::onPendingDue(gpointer data)
+{
+    const auto *link = static_cast<PendingLink *>(data);
+    QMutexLocker locker(&link->bus->lock);
+    link->bus->finishPending(*link->node, link->pending, ETIMEDOUT);
+    return G_SOURCE_REMOVE;
+}
+
+void EmulatedBus::Private::releasePendingLink(gpointer data)
+{
+    delete static_cast<PendingLink *>(data);
+}
+
+gboolean EmulatedBus::Private::onReturnDue(gpointer data)
+{
+    const auto *link = static_cast<ReturnLink *>(data);
+    Private &bus = *link->bus;
+    QMutexLocker locker(&bus.lock);
+    const auto found = bus.devices.find(link->id);
+    if (bus.closing || found == bus.devices.end()
+        || found->second.returnTimer != g_main_current_source())
+        return G_SOURCE_REMOVE;
+    g_source_unref(found->second.returnTimer);
+    found->second.returnTimer = nullptr;
+    if (!found->second.node)
+        bus.plugSlot(link->id, found->second);
+    return G_SOURCE_REMOVE;
+}
+
+void EmulatedBus::Private::releaseReturnLink(gpointer data)
+{
+    delete static_cast<ReturnLink *>(data);
+}

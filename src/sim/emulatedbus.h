@@ -1,0 +1,65 @@
+#ifndef TQ470_EMULATEDBUS_H
+#define TQ470_EMULATEDBUS_H
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class SimulatedDevice;
+
+// USB bus 001 emulated with umockdev: a root hub that stays for the bus's whole life, so that
+// libusb never falls back to the real /dev/bus/usb, and simulated devices that come and go like
+// real ones. A device that leaves and returns (request 0x04, an unplug fault, replug()) comes
+// back under a new device number.
+//
+// The process that calls libusb must run under umockdev's preload library (ensurePreloaded())
+// and must create the bus before its first usb_init(), which fixes the usbfs path for good.
+// One bus per process at a time: the testbed lives in $UMOCKDEV_DIR.
+//
+// Requests are answered on umockdev's handler thread; every member is safe to call from any
+// other thread and from the departure listener.
+class EmulatedBus
+{
+public:
+    using DeviceId = int;
+    // Called on the handler thread when a device leaves the bus on its own (request 0x04, an
+    // unplug fault), before the host learns of it.
+    using DepartureListener = std::function<void(DeviceId id, SimulatedDevice &device)>;
+
+    EmulatedBus();
+    ~EmulatedBus();
+    EmulatedBus(const EmulatedBus &) = delete;
+    EmulatedBus &operator=(const EmulatedBus &) = delete;
+
+    // Re-runs the current program under the preload library unless it already is; returns only
+    // when it is.
+    static void ensurePreloaded(int argc, char **argv);
+
+    QString rootDirectory() const;
+
+    DeviceId plug(const std::shared_ptr<SimulatedDevice> &device);
+    std::shared_ptr<SimulatedDevice> device(DeviceId id) const;
+    bool isPresent(DeviceId id) const;
+    // The current device number (2 to 127), 0 while the device is off the bus.
+    int deviceNumber(DeviceId id) const;
+    // "/dev/bus/usb/001/NNN", empty while the device is off the bus.
+    QString nodePath(DeviceId id) const;
+    bool waitUntilPresent(DeviceId id, int timeoutMs) const;
+    bool waitUntilAbsent(DeviceId id, int timeoutMs) const;
+
+    // The device leaves the bus until replug(); a pending return is cancelled. Requests on
+    // handles still open fail with ENODEV.
+    void unplug(DeviceId id);
+    void replug(DeviceId id);
+    // Unplugs and forgets every device.
+    void unplugAll();
+
+    void setDepartureListener(DepartureListener listener);
+
+private:
+    struct Private;
+    std::shared_ptr<Private> d;
+};
+
+#endif

@@ -1,0 +1,92 @@
+#ifndef TQ470_FAULTPLAN_H
+#define TQ470_FAULTPLAN_H
+
+#include "setuppacket.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <random>
+
+enum class FaultKind { None, Timeout, Stall, ShortTransfer, Corrupt, Unplug };
+
+// One deliberate failure. Selectors narrow the requests the rule counts (request, address);
+// of those, the nth and the (times - 1) after it fail. Parameters that do not apply to the kind
+// are ignored.
+struct FaultRule
+{
+    static constexpr int Unlimited = -1;
+    static constexpr int Never = -1;
+    static constexpr int Default = -1;
+
+    FaultKind kind = FaultKind::Stall;
+    std::optional<quint8> request;
+    std::optional<quint32> address;
+    int nth = 1;
+    int times = 1;
+    // Timeout: when the failure is reported; Default means the request's own timeout.
+    int delayMs = Default;
+    // Short transfer: bytes that move; Default means half of wLength.
+    int bytes = Default;
+    // Unplug: when the device returns to the bus, or Never.
+    int replugMs = Never;
+
+    static FaultRule onNth(FaultKind kind, int nth);
+    static FaultRule onNthRequest(FaultKind kind, quint8 request, int nth);
+    static FaultRule onEveryRequest(FaultKind kind, quint8 request);
+};
+
+// Faults drawn at random for a share of all requests; the same seed and the same sequence of
+// requests give the same faults.
+struct RandomFaults
+{
+    double rate = 0.0;
+    quint32 seed = 0;
+    QList<FaultKind> kinds = {FaultKind::Stall, FaultKind::Timeout, FaultKind::ShortTransfer,
+                              FaultKind::Corrupt};
+    int timeoutDelayMs = FaultRule::Default;
+};
+
+struct FaultDecision
+{
+    FaultKind kind = FaultKind::None;
+    int delayMs = FaultRule::Default;
+    int bytes = FaultRule::Default;
+    int replugMs = FaultRule::Never;
+};
+
+// Decides, request by request, which injected fault (if any) a request meets. Rules are
+// checked in the order they were added and the first that fires wins; every rule counts every
+// request it matches whether it fires or not. Not thread-safe; SimulatedDevice guards it.
+class FaultPlan
+{
+public:
+    void addRule(const FaultRule &rule);
+    void setRandomFaults(const RandomFaults &random);
+    void clear();
+    bool isEmpty() const;
+
+    FaultDecision decide(const SetupPacket &setup);
+
+    // KIND[:KEY=VALUE]..., described by syntaxHelp().
+    static bool parseRule(const QString &spec, FaultRule *rule, QString *error);
+    static QString syntaxHelp();
+    static QString kindName(FaultKind kind);
+
+private:
+    struct ActiveRule
+    {
+        FaultRule rule;
+        int matched = 0;
+    };
+
+    static bool matches(const FaultRule &rule, const SetupPacket &setup);
+    FaultDecision drawRandom();
+
+    QList<ActiveRule> m_rules;
+    RandomFaults m_random;
+    std::mt19937 m_generator;
+};
+
+#endif

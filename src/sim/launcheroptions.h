@@ -1,0 +1,52 @@
+#ifndef TQ470_LAUNCHEROPTIONS_H
+#define TQ470_LAUNCHEROPTIONS_H
+
+#include "deviceoptions.h"
+#include "devicestate.h"
+#include "faultplan.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The command line of tq470-sim:
+//   [--state DIR] [--mode bootloader|application] [--serial NINE_DIGITS]
+//   [--fault-rate P [--seed N]] [--fault SPEC ...] [--reenumerate-ms MS] -- COMMAND [ARGS...]
+class LauncherOptions
+{
+public:
+    enum class Outcome { Run, Help, Invalid };
+
+    static constexpr quint32 DefaultSeed = 1;
+
+    Outcome parse(const QStringList &arguments);
+    QString error() const { return m_error; }
+    static QString helpText(const QString &program);
+
+    QString stateDirectory() const { return m_stateDirectory; }
+    std::optional<DeviceMode> mode() const { return m_mode; }
+    std::optional<QByteArray> serial() const { return m_serial; }
+    std::optional<RandomFaults> randomFaults() const { return m_random; }
+    QList<FaultRule> faults() const { return m_faults; }
+    int reenumerateDelayMs() const { return m_reenumerateDelayMs; }
+    QStringList command() const { return m_command; }
+
+private:
+    bool apply(const QString &option, const QString &value);
+    bool invalid(const QString &message);
+
+    QString m_error;
+    QString m_stateDirectory;
+    std::optional<DeviceMode> m_mode;
+    std::optional<QByteArray> m_serial;
+    std::optional<double> m_faultRate;
+    std::optional<quint32> m_seed;
+    std::optional<RandomFaults> m_random;
+    QList<FaultRule> m_faults;
+    int m_reenumerateDelayMs = DeviceOptions::DefaultReenumerateDelayMs;
+    QStringList m_command;
+};
+
+#endif

@@ -1,0 +1,210 @@
+#include "simulatorlauncher.h"
+
+#include "devicestatestore.h"
+#include "emulatedbus.h"
+#include "preloadenvironment.h"
+#include "simulateddevice.h"
+#include "tq470model.h"
+
+#include <QByteArrayList>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+constexpr char ProgramName[] = "tq470-sim";
+constexpr int ForwardedSignals[] = {SIGINT, SIGTERM};
+
+volatile sig_atomic_t childProcess = 0;
+volatile sig_atomic_t signalBeforeChild = 0;
+
+// A signal the terminal sends to the whole foreground group (Ctrl-C) reaches the command by
+// itself; only one sent to this process alone needs passing on.
+void forwardSignal(int signalNumber, siginfo_t *info, void *)
+{
+    if (info && info->si_code == SI_KERNEL)
+        return;
+    if (childProcess > 0)
+        kill(pid_t(childProcess), signalNumber);
+    else
+        signalBeforeChild = signalNumber;
+}
+
+QByteArray withVariable(const QByteArray &name, const QByteArray &value)
+{
+    return name + '=' + value;
+}
+
+// The command's environment: this process's, with the preload library, the testbed and the
+// sanitizer option added.
+QByteArrayList commandEnvironment(const QString &testbedDirectory)
+{
+    const QByteArray preload = PreloadEnvironment::PreloadVariable;
+    const QByteArray asan = PreloadEnvironment::AsanVariable;
+    const QByteArray directory = PreloadEnvironment::DirectoryVariable;
+    QByteArrayList environment;
+    for (char **entry = environ; *entry; ++entry) {
+        const QByteArray variable(*entry);
+        const QByteArray name = variable.left(variable.indexOf('='));
+        if (name != preload && name != asan && name != directory)
+            environment.append(variable);
+    }
+    environment.append(withVariable(preload, PreloadEnvironment::withPreload(qgetenv(preload))));
+    environment.append(withVariable(asan, PreloadEnvironment::withAsanOption(qgetenv(asan))));
+    environment.append(withVariable(directory, testbedDirectory.toLocal8Bit()));
+    return environment;
+}
+
+std::vector<char *> pointers(QByteArrayList &strings)
+{
+    std::vector<char *> result;
+    for (QByteArray &string : strings)
+        result.push_back(string.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+} // namespace
+
+SimulatorLauncher::SimulatorLauncher(const LauncherOptions &options) : m_options(options) {}
+
+int SimulatorLauncher::run()
+{
+    DeviceState state;
+    const int failure = prepareState(&state);
+    if (failure != 0)
+        return failure;
+
+    DeviceOptions deviceOptions;
+    deviceOptions.reenumerateDelayMs = m_options.reenumerateDelayMs();
+    const auto device = std::make_shared<SimulatedDevice>(state, deviceOptions);
+    for (const FaultRule &rule : m_options.faults())
+        device->addFault(rule);
+    if (m_options.randomFaults())
+        device->setRandomFaults(*m_options.randomFaults());
+
+    std::optional<DeviceStateStore> store;
+    if (!m_options.stateDirectory().isEmpty()) {
+        store.emplace(m_options.stateDirectory());
+        if (!save(*store, state))
+            return ExitSimulatorFailure;
+    }
+
+    EmulatedBus bus;
+    if (store) {
+        // An interrupted run must leave what the device itself would hold.
+        bus.setDepartureListener([&store](EmulatedBus::DeviceId, SimulatedDevice &departed) {
+            save(*store, departed.state());
+        });
+    }
+    bus.plug(device);
+
+    int exitCode = runCommand(bus.rootDirectory());
+    bus.unplugAll();
+    if (store && !save(*store, device->state()) && exitCode == 0)
+        exitCode = ExitSimulatorFailure;
+    return exitCode;
+}
+
+int SimulatorLauncher::prepareState(DeviceState *state) const
+{
+    const QByteArray serial = m_options.serial().value_or(DeviceOptions::DefaultSerial);
+    const DeviceMode mode = m_options.mode().value_or(DeviceMode::Bootloader);
+    const DeviceStateStore store(m_options.stateDirectory());
+    if (m_options.stateDirectory().isEmpty() || !store.holdsDevice()) {
+        *state = Tq470Model::freshState(mode, serial);
+        return 0;
+    }
+    QString error;
+    if (!store.load(state, &error)) {
+        report(error);
+        return ExitUsage;
+    }
+    if (m_options.serial() && *m_options.serial() != state->serial) {
+        report(QStringLiteral("the device in %1 has the serial %2; --serial applies to a new "
+                              "device only")
+                   .arg(store.directory(), QString::fromLatin1(state->serial)));
+        return ExitUsage;
+    }
+    if (m_options.mode())
+        state->mode = *m_options.mode();
+    return 0;
+}
+
+int SimulatorLauncher::runCommand(const QString &testbedDirectory) const
+{
+    QByteArrayList arguments;
+    for (const QString &argument : m_options.command())
+        arguments.append(argument.toLocal8Bit());
+    QByteArrayList environment = commandEnvironment(testbedDirectory);
+    std::vector<char *> argv = pointers(arguments);
+    std::vector<char *> envp = pointers(environment);
+
+    struct sigaction forward = {};
+    forward.sa_sigaction = forwardSignal;
+    forward.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&forward.sa_mask);
+    struct sigaction previous[std::size(ForwardedSignals)] = {};
+    childProcess = 0;
+    signalBeforeChild = 0;
+    for (std::size_t i = 0; i < std::size(ForwardedSignals); ++i)
+        sigaction(ForwardedSignals[i], &forward, &previous[i]);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    pid_t child = 0;
+    const int spawnError =
+        posix_spawnp(&child, argv.front(), nullptr, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
+
+    int exitCode = 0;
+    if (spawnError != 0) {
+        report(QStringLiteral("cannot run %1: %2")
+                   .arg(m_options.command().first(), QString::fromLocal8Bit(std::strerror(spawnError))));
+        exitCode = spawnError == ENOENT ? ExitNotFound : ExitCannotRun;
+    } else {
+        childProcess = child;
+        if (signalBeforeChild != 0)
+            kill(child, signalBeforeChild);
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        exitCode = WIFSIGNALED(status) ? ExitSignalBase + WTERMSIG(status) : WEXITSTATUS(status);
+    }
+
+    childProcess = 0;
+    for (std::size_t i = 0; i < std::size(ForwardedSignals); ++i)
+        sigaction(ForwardedSignals[i], &previous[i], nullptr);
+    return exitCode;
+}
+
+bool SimulatorLauncher::save(const DeviceStateStore &store, const DeviceState &state)
+{
+    QString error;
+    if (store.save(state, &error))
+        return true;
+    report(error);
+    return false;
+}
+
+void SimulatorLauncher::report(const QString &message)
+{
+    std::fprintf(stderr, "%s: %s\n", ProgramName, message.toLocal8Bit().constData());
+}

@@ -1,0 +1,37 @@
+#ifndef TQ470_SIMULATORLAUNCHER_H
+#define TQ470_SIMULATORLAUNCHER_H
+
+#include "devicestate.h"
+#include "launcheroptions.h"
+
+#include <QString>
+
+class DeviceStateStore;
+
+// Runs one command against one simulated Tq470: prepares the device (fresh or from the state
+// directory), plugs it into an emulated bus owned by this process, runs the command as a child
+// under umockdev's preload library with the standard streams inherited, passes SIGINT and
+// SIGTERM on, waits, and saves the device.
+class SimulatorLauncher
+{
+public:
+    static constexpr int ExitUsage = 2;
+    static constexpr int ExitSimulatorFailure = 125;
+    static constexpr int ExitCannotRun = 126;
+    static constexpr int ExitNotFound = 127;
+    static constexpr int ExitSignalBase = 128;
+
+    explicit SimulatorLauncher(const LauncherOptions &options);
+
+    int run();
+
+private:
+    int prepareState(DeviceState *state) const;
+    int runCommand(const QString &testbedDirectory) const;
+    static bool save(const DeviceStateStore &store, const DeviceState &state);
+    static void report(const QString &message);
+
+    LauncherOptions m_options;
+};
+
+#endif
