@@ -27,6 +27,10 @@ LauncherOptions::Outcome LauncherOptions::parse(const QStringList &arguments)
             return Outcome::Help;
         if (!argument.startsWith(QLatin1Char('-')))
             break;
+        if (argument == QLatin1String("--unplugged")) {
+            m_unplugged = true;
+            continue;
+        }
         const int equals = argument.indexOf(QLatin1Char('='));
         const QString option = equals < 0 ? argument : argument.left(equals);
         if (!OptionsWithValue.contains(option)) {
@@ -137,6 +141,7 @@ QString LauncherOptions::helpText(const QString &program)
                "                       gives the same faults for the same requests\n"
                "  --reenumerate-ms MS  how long the device is off the bus after request 0x04\n"
                "                       (default %4)\n"
+               "  --unplugged          leave the device off the bus: COMMAND finds an empty bus\n"
                "  -h, --help           show this help\n"
                "\n")
                .arg(program, QLatin1String(DeviceOptions::DefaultSerial))

@@ -13,7 +13,8 @@
 
 // The command line of tq470-sim:
 //   [--state DIR] [--mode bootloader|application] [--serial NINE_DIGITS]
-//   [--fault-rate P [--seed N]] [--fault SPEC ...] [--reenumerate-ms MS] -- COMMAND [ARGS...]
+//   [--fault-rate P [--seed N]] [--fault SPEC ...] [--reenumerate-ms MS] [--unplugged]
+//   -- COMMAND [ARGS...]
 class LauncherOptions
 {
 public:
@@ -31,6 +32,7 @@ public:
     std::optional<RandomFaults> randomFaults() const { return m_random; }
     QList<FaultRule> faults() const { return m_faults; }
     int reenumerateDelayMs() const { return m_reenumerateDelayMs; }
+    bool unplugged() const { return m_unplugged; }
     QStringList command() const { return m_command; }
 
 private:
@@ -46,6 +48,7 @@ private:
     std::optional<RandomFaults> m_random;
     QList<FaultRule> m_faults;
     int m_reenumerateDelayMs = DeviceOptions::DefaultReenumerateDelayMs;
+    bool m_unplugged = false;
     QStringList m_command;
 };
 

@@ -110,7 +110,8 @@ int SimulatorLauncher::run()
             save(*store, departed.state());
         });
     }
-    bus.plug(device);
+    if (!m_options.unplugged())
+        bus.plug(device);
 
     int exitCode = runCommand(bus.rootDirectory());
     bus.unplugAll();

@@ -75,8 +75,9 @@ void TestFlashTool::infoOnSimulatedDevice()
 
 void TestFlashTool::infoWithoutDeviceFails()
 {
-    // No emulated bus: a real bus scan that finds no Tq470 on this machine.
-    const Run r = run(QStringLiteral(TQ470_FLASH), {QStringLiteral("info")});
+    const Run r = run(QStringLiteral(TQ470_SIM),
+                      {QStringLiteral("--unplugged"), QStringLiteral("--"),
+                       QStringLiteral(TQ470_FLASH), QStringLiteral("info")});
     QCOMPARE(r.exitCode, 1);
     QVERIFY(r.out.isEmpty());
     QVERIFY2(r.err.contains("no Tq470 answers on USB"), r.err.constData());
