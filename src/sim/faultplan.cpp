@@ -139,9 +139,9 @@ QString FaultPlan::kindName(FaultKind kind)
     return QStringLiteral("none");
 }
 
-bool FaultPlan::parseRule(const QString &spec, FaultRule *rule, QString *error)
+bool FaultPlan::parseRule(const QString &ruleText, FaultRule *rule, QString *error)
 {
-    const QStringList parts = spec.split(QLatin1Char(':'));
+    const QStringList parts = ruleText.split(QLatin1Char(':'));
     FaultRule parsed;
     bool kindKnown = false;
     for (const KindName &entry : KindNames) {
@@ -153,7 +153,7 @@ bool FaultPlan::parseRule(const QString &spec, FaultRule *rule, QString *error)
     if (!kindKnown)
         return fail(error, QStringLiteral("unknown fault kind '%1' in '%2' (one of timeout, "
                                           "stall, short, corrupt, unplug)")
-                               .arg(parts.first(), spec));
+                               .arg(parts.first(), ruleText));
 
     QStringList seen;
     bool nthGiven = false;
@@ -163,20 +163,20 @@ bool FaultPlan::parseRule(const QString &spec, FaultRule *rule, QString *error)
         const QString key = parts.at(i).left(equals);
         const QString value = equals < 0 ? QString() : parts.at(i).mid(equals + 1);
         if (equals < 0 || value.isEmpty())
-            return fail(error, QStringLiteral("'%1' in '%2' is not KEY=VALUE").arg(parts.at(i), spec));
+            return fail(error, QStringLiteral("'%1' in '%2' is not KEY=VALUE").arg(parts.at(i), ruleText));
         if (std::none_of(std::begin(RuleKeys), std::end(RuleKeys),
                          [&key](const char *known) { return key == QLatin1String(known); }))
-            return fail(error, QStringLiteral("unknown key '%1' in '%2'").arg(key, spec));
+            return fail(error, QStringLiteral("unknown key '%1' in '%2'").arg(key, ruleText));
         if (seen.contains(key))
-            return fail(error, QStringLiteral("'%1' is given twice in '%2'").arg(key, spec));
+            return fail(error, QStringLiteral("'%1' is given twice in '%2'").arg(key, ruleText));
         seen.append(key);
 
         const auto badValue = [&]() {
-            return fail(error, QStringLiteral("bad value '%1' for %2 in '%3'").arg(value, key, spec));
+            return fail(error, QStringLiteral("bad value '%1' for %2 in '%3'").arg(value, key, ruleText));
         };
         const auto onlyFor = [&](FaultKind kind) {
             return fail(error, QStringLiteral("%1= applies to %2 faults only, not to '%3'")
-                                   .arg(key, kindName(kind), spec));
+                                   .arg(key, kindName(kind), ruleText));
         };
         quint64 number = 0;
         if (key == QLatin1String("times") && value == QLatin1String("all")) {
@@ -230,7 +230,7 @@ bool FaultPlan::parseRule(const QString &spec, FaultRule *rule, QString *error)
 QString FaultPlan::syntaxHelp()
 {
     return QStringLiteral(
-        "Fault SPEC: KIND[:KEY=VALUE]...\n"
+        "Fault RULE: KIND[:KEY=VALUE]...\n"
         "  KIND is one of\n"
         "    timeout      the request is never answered; the host sees a timeout\n"
         "    stall        the device stalls the request\n"

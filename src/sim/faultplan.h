@@ -70,7 +70,7 @@ public:
     FaultDecision decide(const SetupPacket &setup);
 
     // KIND[:KEY=VALUE]..., described by syntaxHelp().
-    static bool parseRule(const QString &spec, FaultRule *rule, QString *error);
+    static bool parseRule(const QString &ruleText, FaultRule *rule, QString *error);
     static QString syntaxHelp();
     static QString kindName(FaultKind kind);
 

@@ -134,7 +134,7 @@ QString LauncherOptions::helpText(const QString &program)
                "  --mode MODE          bootloader (default) or application; overrides the mode\n"
                "                       stored in DIR\n"
                "  --serial DIGITS      the nine-digit serial of a fresh device (default %2)\n"
-               "  --fault SPEC         inject a fault; may be given many times (see below)\n"
+               "  --fault RULE         inject a fault; may be given many times (see below)\n"
                "  --fault-rate P       let each request fail with probability P (0 to 1) with a\n"
                "                       stall, timeout, short transfer or corrupted data\n"
                "  --seed N             the seed for --fault-rate (default %3); the same seed\n"

@@ -13,7 +13,7 @@
 
 // The command line of tq470-sim:
 //   [--state DIR] [--mode bootloader|application] [--serial NINE_DIGITS]
-//   [--fault-rate P [--seed N]] [--fault SPEC ...] [--reenumerate-ms MS] [--unplugged]
+//   [--fault-rate P [--seed N]] [--fault RULE ...] [--reenumerate-ms MS] [--unplugged]
 //   -- COMMAND [ARGS...]
 class LauncherOptions
 {

@@ -152,10 +152,10 @@ void SimulatedDevice::addFault(const FaultRule &rule)
     m_faults.addRule(rule);
 }
 
-bool SimulatedDevice::addFault(const QString &spec, QString *error)
+bool SimulatedDevice::addFault(const QString &ruleText, QString *error)
 {
     FaultRule rule;
-    if (!FaultPlan::parseRule(spec, &rule, error))
+    if (!FaultPlan::parseRule(ruleText, &rule, error))
         return false;
     addFault(rule);
     return true;

@@ -62,7 +62,7 @@ public:
     void clearRequestLog();
 
     void addFault(const FaultRule &rule);
-    bool addFault(const QString &spec, QString *error = nullptr);
+    bool addFault(const QString &ruleText, QString *error = nullptr);
     void setRandomFaults(const RandomFaults &random);
     void clearFaults();
 

@@ -268,7 +268,7 @@ void TestEmulatedBus::runApplicationReenumeratesUnderNewNumber()
 
 void TestEmulatedBus::faultsReachTheHost_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("ruleText");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("minimumMs");
     QTest::addColumn<bool>("presentAfter");
@@ -286,7 +286,7 @@ void TestEmulatedBus::faultsReachTheHost_data()
 
 void TestEmulatedBus::faultsReachTheHost()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, ruleText);
     QFETCH(int, result);
     QFETCH(int, minimumMs);
     QFETCH(bool, presentAfter);
@@ -294,7 +294,7 @@ void TestEmulatedBus::faultsReachTheHost()
     const PluggedDevice plugged = SimTestBus::plugFresh();
     usb_dev_handle *handle = openOnly();
     QVERIFY(handle);
-    QVERIFY(plugged->addFault(spec));
+    QVERIFY(plugged->addFault(ruleText));
     QElapsedTimer clock;
     clock.start();
     QByteArray answer;

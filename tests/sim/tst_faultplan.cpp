@@ -75,7 +75,7 @@ private Q_SLOTS:
 
 void TestFaultPlan::ruleSelection_data()
 {
-    QTest::addColumn<QStringList>("specs");
+    QTest::addColumn<QStringList>("ruleTexts");
     QTest::addColumn<QList<int>>("codes");
     QTest::addColumn<QString>("faults");
 
@@ -97,15 +97,15 @@ void TestFaultPlan::ruleSelection_data()
 
 void TestFaultPlan::ruleSelection()
 {
-    QFETCH(QStringList, specs);
+    QFETCH(QStringList, ruleTexts);
     QFETCH(QList<int>, codes);
     QFETCH(QString, faults);
 
     FaultPlan plan;
-    for (const QString &spec : specs) {
+    for (const QString &ruleText : ruleTexts) {
         FaultRule rule;
         QString error;
-        QVERIFY2(FaultPlan::parseRule(spec, &rule, &error), qPrintable(error));
+        QVERIFY2(FaultPlan::parseRule(ruleText, &rule, &error), qPrintable(error));
         plan.addRule(rule);
     }
     QCOMPARE(run(plan, requests(codes)), faults);
@@ -124,7 +124,7 @@ void TestFaultPlan::addressSelectorCountsOnlyThatAddress()
 
 void TestFaultPlan::parseRule_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("ruleText");
     QTest::addColumn<FaultKind>("kind");
     QTest::addColumn<int>("request");
     QTest::addColumn<qint64>("address");
@@ -154,7 +154,7 @@ void TestFaultPlan::parseRule_data()
 
 void TestFaultPlan::parseRule()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, ruleText);
     QFETCH(FaultKind, kind);
     QFETCH(int, request);
     QFETCH(qint64, address);
@@ -164,7 +164,7 @@ void TestFaultPlan::parseRule()
 
     FaultRule rule;
     QString error;
-    QVERIFY2(FaultPlan::parseRule(spec, &rule, &error), qPrintable(error));
+    QVERIFY2(FaultPlan::parseRule(ruleText, &rule, &error), qPrintable(error));
     QCOMPARE(rule.kind, kind);
     QCOMPARE(rule.request ? int(*rule.request) : -1, request);
     QCOMPARE(rule.address ? qint64(*rule.address) : qint64(-1), address);
@@ -175,7 +175,7 @@ void TestFaultPlan::parseRule()
 
 void TestFaultPlan::badSpecIsRejected_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("ruleText");
     QTest::addColumn<QString>("message");
 
     QTest::newRow("unknown kind") << "explode:nth=1" << "unknown fault kind 'explode'";
@@ -189,12 +189,12 @@ void TestFaultPlan::badSpecIsRejected_data()
 
 void TestFaultPlan::badSpecIsRejected()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, ruleText);
     QFETCH(QString, message);
 
     FaultRule rule;
     QString error;
-    QVERIFY(!FaultPlan::parseRule(spec, &rule, &error));
+    QVERIFY(!FaultPlan::parseRule(ruleText, &rule, &error));
     QVERIFY2(error.contains(message), qPrintable(error));
 }
 

@@ -167,7 +167,7 @@ void TestLauncher::badUsage_data()
                                             << QByteArray("--serial must be nine digits");
     QTest::newRow("unknown mode") << QStringList{"--mode", "sleep", "--", "true"}
                                   << QByteArray("--mode must be bootloader or application");
-    QTest::newRow("bad fault spec") << QStringList{"--fault", "stall:nth=0", "--", "true"}
+    QTest::newRow("bad fault ruleText") << QStringList{"--fault", "stall:nth=0", "--", "true"}
                                     << QByteArray("bad value '0' for nth");
     QTest::newRow("seed without rate") << QStringList{"--seed", "3", "--", "true"}
                                        << QByteArray("--seed has no effect");

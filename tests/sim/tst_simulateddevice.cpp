@@ -38,10 +38,10 @@ QByteArray encodedPage()
     return page;
 }
 
-TransferOutcome writePageWith(SimulatedDevice &device, const QString &spec)
+TransferOutcome writePageWith(SimulatedDevice &device, const QString &ruleText)
 {
-    if (!spec.isEmpty())
-        device.addFault(spec);
+    if (!ruleText.isEmpty())
+        device.addFault(ruleText);
     return device.controlTransfer(pageWrite(), encodedPage(), RequestTimeoutMs);
 }
 
@@ -69,7 +69,7 @@ private Q_SLOTS:
 
 void TestSimulatedDevice::pageWriteFaults_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("ruleText");
     QTest::addColumn<Status>("status");
     QTest::addColumn<int>("transferred");
     QTest::addColumn<int>("delayMs");
@@ -88,14 +88,14 @@ void TestSimulatedDevice::pageWriteFaults_data()
 
 void TestSimulatedDevice::pageWriteFaults()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, ruleText);
     QFETCH(Status, status);
     QFETCH(int, transferred);
     QFETCH(int, delayMs);
     QFETCH(bool, stored);
 
     SimulatedDevice device;
-    const TransferOutcome outcome = writePageWith(device, spec);
+    const TransferOutcome outcome = writePageWith(device, ruleText);
     QCOMPARE(outcome.status, status);
     QCOMPARE(outcome.transferred, transferred);
     QCOMPARE(outcome.delayMs, delayMs);
@@ -104,7 +104,7 @@ void TestSimulatedDevice::pageWriteFaults()
 
 void TestSimulatedDevice::shortReadReturnsFewerBytes_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("ruleText");
     QTest::addColumn<int>("asked");
     QTest::addColumn<int>("returned");
 
@@ -115,12 +115,12 @@ void TestSimulatedDevice::shortReadReturnsFewerBytes_data()
 
 void TestSimulatedDevice::shortReadReturnsFewerBytes()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, ruleText);
     QFETCH(int, asked);
     QFETCH(int, returned);
 
     SimulatedDevice device;
-    QVERIFY(device.addFault(spec));
+    QVERIFY(device.addFault(ruleText));
     const TransferOutcome outcome =
         device.controlTransfer(memoryRead(quint16(asked)), QByteArray(), RequestTimeoutMs);
     QCOMPARE(outcome.status, Status::Completed);
