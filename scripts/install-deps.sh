@@ -8,6 +8,7 @@ packages=(
     libusb-dev
     umockdev libumockdev-dev libglib2.0-dev
     xvfb xauth imagemagick xdotool twm
+    srecord
 )
 
 missing=()

@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# Installs what the tool needs, builds it, and runs the main job: against a Tq470 on USB when one
-# answers, otherwise against the simulated device (its memory kept in build-normal/sim-state).
+# Installs what the tool needs, builds it, and runs the main job: a firmware upgrade.
+#
+#   scripts/run-main.sh [FILE.upg]
+#
+# With no Tq470 on USB the upgrade runs on the simulated device, whose memory is kept in
+# build-normal/sim-state, with FILE.upg or else a sample firmware the project generates.
+# A real Tq470 is only ever upgraded with a FILE.upg that you name.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -8,30 +13,39 @@ cd "$root"
 bash scripts/install-deps.sh
 bash scripts/build.sh build-normal
 
-flash=$root/build-normal/src/cli/tq470-flash
-sim=$root/build-normal/src/sim/tq470-sim
-window=$root/build-normal/src/app/tq470-bootloader
+bin=$root/build-normal/src
+flash=$bin/cli/tq470-flash
+sim=$bin/sim/tq470-sim
+window=$bin/app/tq470-bootloader
 state=$root/build-normal/sim-state
+upgrade_file=${1:-}
 
 if "$flash" info >/dev/null 2>&1; then
-    echo "=== A Tq470 answers on USB ==="
-    prefix=()
-else
-    echo "=== No Tq470 on USB: using the simulated device (state in $state) ==="
-    prefix=("$sim" --state "$state" --)
+    if [ -z "$upgrade_file" ]; then
+        echo "A Tq470 answers on USB. Name the upgrade file to put on it:" >&2
+        echo "  bash scripts/run-main.sh FILE.upg" >&2
+        exit 2
+    fi
+    echo "=== Upgrading the Tq470 on USB with $upgrade_file ==="
+    exec "$flash" upgrade "$upgrade_file"
 fi
 
-echo "=== tq470-flash info ==="
-"${prefix[@]}" "$flash" info
-
-if [ -n "${DISPLAY:-}" ]; then
-    echo "=== Starting the main window (close it to end) ==="
-    "${prefix[@]}" "$window"
-else
-    picture=$root/build-normal/main-window.png
-    echo "=== No display: showing the main window on a private X server ==="
-    TQ470_BUILD_DIR=$root/build-normal bash scripts/screenshot-window.sh "$picture" "${prefix[@]}"
-    echo "A picture of the window is in $picture."
-    echo "On a desktop, start it against the same simulated device with:"
-    echo "  $sim --state $state -- $window"
+if [ -z "$upgrade_file" ]; then
+    sample=$root/build-normal/sample
+    mkdir -p "$sample"
+    echo "=== Sample firmware: $sample/firmware.hex -> $sample/firmware.upg ==="
+    "$bin/sim/tq470-sample-firmware" "$sample/firmware.hex"
+    "$flash" create-upg "$sample/firmware.hex" "$sample/firmware.upg"
+    upgrade_file=$sample/firmware.upg
 fi
+
+echo "=== No Tq470 on USB: upgrading the simulated device (state in $state) ==="
+"$sim" --state "$state" -- "$flash" upgrade "$upgrade_file"
+
+echo
+echo "=== Done ==="
+echo "The simulated device's memory: $state/internal.bin (internal flash from 0x08000000),"
+echo "$state/external.bin (external flash), $state/device.json (mode and serial)."
+echo "Show it:            $sim --state $state -- $flash info"
+echo "Start the window:   $sim --state $state -- $window"
+echo "(the window needs a display; scripts/screenshot-window.sh shows it on a private X server)"

@@ -1,10 +1,16 @@
 #include "tq470_bootloader.h"
 
+#include "hextobin.h"
 #include "tq470_bootloaderclass.h"
+#include "upgradefile.h"
+#include "upgradeimagebuilder.h"
 #include "upgrader.h"
 #include "usbtq470.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -107,6 +113,16 @@ void TQ470_Bootloader::slotpushButtonWritePage(bool)
 void TQ470_Bootloader::slotpushButtonFirmware(bool)
 {
     qDebug("Tq320_bootloader::slotpushButtonCHF(bool t)");
+    if (!upgrader)
+        return;
+    ui->progressBarFlash->setValue(0);
+    ui->progressBarExtFlashWr->setValue(0);
+    ui->progressBarExtFlashRd->setValue(0);
+    const QString name = QFileDialog::getOpenFileName(nullptr, tr("Open File"),
+                                                      QStringLiteral("."), tr("Upg (*.upg)"));
+    // A cancelled dialog gives a null name, on which the worker ends at once without a word.
+    upgrader->slotSetFileName(name);
+    upgrader->start(QThread::InheritPriority);
 }
 
 void TQ470_Bootloader::slotpushButtonWriteExtFlashBin(bool)
@@ -132,6 +148,38 @@ void TQ470_Bootloader::slotpushButtonReadExternalFlash(bool)
 void TQ470_Bootloader::slotpushButtonCreateUpg(bool)
 {
     qDebug("TQ470_Bootloader::slotpushButtonCreateUpg(bool t)");
+    ui->txt->clear();
+
+    // The firmware's build output on the development machine; anywhere else the dialog opens
+    // where the tool was started.
+#ifdef Q_OS_WIN
+    const QString hexDirectory = QStringLiteral("E:/Projekty/ARM/TQ470/out");
+#else
+    const QString hexDirectory = QDir::currentPath();
+#endif
+    const QString hexFileName =
+        QFileDialog::getOpenFileName(this, tr("Open File"), hexDirectory, tr("Hex (*.hex)"));
+    if (hexFileName.isNull())
+        return;
+
+    QByteArray image;
+    const int result = UpgradeImageBuilder::build(hexFileName, &image);
+    if (result != HexToBinOk) {
+        const QString text = tr("HexToBin error: %1)").arg(result);
+        ui->txt->append(text);
+        QMessageBox::critical(this, tr("Error"), text);
+        return;
+    }
+
+    const QString upgFileName = QFileDialog::getSaveFileName(
+        this, tr("Save File"), QStringLiteral("."), tr("Upg (*.upg)"));
+    if (upgFileName.isNull())
+        return;
+    QString error;
+    if (!UpgradeFile::write(upgFileName, image, &error))
+        QMessageBox::critical(this, tr("Error"),
+                              tr("Cannot write %1: %2")
+                                  .arg(QDir::toNativeSeparators(upgFileName), error));
 }
 
 void TQ470_Bootloader::slotpushButtonCreateBootBin(bool)

@@ -1,8 +1,10 @@
 #include "flashtool.h"
 
 #include "bootloaderprotocol.h"
+#include "conversioncommands.h"
 #include "deviceidentity.h"
 #include "hexdump.h"
+#include "upgradecommand.h"
 #include "usbtq470.h"
 
 #include <QCommandLineParser>
@@ -41,14 +43,27 @@ int FlashTool::run(const QStringList &arguments)
     parser.setApplicationDescription(QStringLiteral(
         "Service tool for the Tq470.\n\n"
         "Commands:\n"
-        "  info           Show the connected device's serial, bootloader version and mode.\n"
-        "  hexdump FILE   Show a hex and character dump of FILE."));
+        "  info                           Show the device's serial, bootloader version and mode.\n"
+        "  upgrade FILE.upg               Upgrade the device's firmware.\n"
+        "  create-upg FIRMWARE.hex OUT.upg\n"
+        "                                 Make an upgrade file from an Intel HEX firmware.\n"
+        "  hex2bin IN.hex OUT.bin START END [--fill BYTE]\n"
+        "                                 Convert the window START..END (inclusive) of an\n"
+        "                                 Intel HEX file into a binary of END-START+1 bytes.\n"
+        "  hexdump FILE                   Show a hex and character dump of FILE.\n"
+        "\n"
+        "Numbers are hexadecimal with 0x or decimal. Exit code: 0 success, 1 failure,\n"
+        "2 bad usage."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption debugOption(
         QStringList{QStringLiteral("d"), QStringLiteral("debug")},
         QStringLiteral("Write the device layers' debug lines to standard error."));
     parser.addOption(debugOption);
+    const QCommandLineOption fillOption(
+        QStringLiteral("fill"), QStringLiteral("hex2bin: the byte for addresses the file leaves out."),
+        QStringLiteral("BYTE"));
+    parser.addOption(fillOption);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
     parser.addPositionalArgument(QStringLiteral("arguments"),
                                  QStringLiteral("The command's arguments."), QStringLiteral("[...]"));
@@ -65,6 +80,13 @@ int FlashTool::run(const QStringList &arguments)
         return info();
     if (command == QLatin1String("hexdump") && args.size() == 1)
         return hexdump(args.at(0));
+    if (command == QLatin1String("upgrade") && args.size() == 1)
+        return UpgradeCommand(out, err).run(args.at(0));
+    if (command == QLatin1String("create-upg") && args.size() == 2)
+        return ConversionCommands(out, err).createUpg(args.at(0), args.at(1));
+    if (command == QLatin1String("hex2bin") && args.size() == ConversionCommands::Hex2binArguments)
+        return ConversionCommands(out, err)
+            .hex2bin(args, parser.isSet(fillOption) ? parser.value(fillOption) : QString());
 
     err << ToolName << ": "
         << (command.isEmpty() ? QStringLiteral("no command given")

@@ -104,7 +104,11 @@ FaultDecision FaultPlan::decide(const SetupPacket &setup)
         if (due && decision.kind == FaultKind::None)
             decision = FaultDecision{rule.kind, rule.delayMs, rule.bytes, rule.replugMs};
     }
-    const FaultDecision random = drawRandom();
+    FaultDecision random = drawRandom();
+    // A real link checks every data packet, so what a host sends is never stored altered by
+    // chance; only deliberate rules corrupt OUT data.
+    if (random.kind == FaultKind::Corrupt && !setup.isIn())
+        random = FaultDecision();
     return decision.kind != FaultKind::None ? decision : random;
 }
 

@@ -136,7 +136,7 @@ QString LauncherOptions::helpText(const QString &program)
                "  --serial DIGITS      the nine-digit serial of a fresh device (default %2)\n"
                "  --fault RULE         inject a fault; may be given many times (see below)\n"
                "  --fault-rate P       let each request fail with probability P (0 to 1) with a\n"
-               "                       stall, timeout, short transfer or corrupted data\n"
+               "                       stall, timeout, short transfer or corrupted read data\n"
                "  --seed N             the seed for --fault-rate (default %3); the same seed\n"
                "                       gives the same faults for the same requests\n"
                "  --reenumerate-ms MS  how long the device is off the bus after request 0x04\n"

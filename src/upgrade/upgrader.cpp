@@ -1,8 +1,36 @@
 #include "upgrader.h"
 
+#include "bootloaderprotocol.h"
+#include "deviceidentity.h"
+#include "encoding.h"
+#include "hexdump.h"
+#include "upgradefile.h"
 #include "usbtq470.h"
 
 #include <QDebug>
+#include <QMutexLocker>
+
+#include <cstring>
+
+using namespace Bootloader;
+
+namespace {
+
+constexpr char ErasedByte = char(0xFF);
+
+// Serials, version texts and dumps are shown as the device sent them, up to their first zero.
+QString latin1UpToZero(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.constData());
+}
+
+// While waiting after the reset, any serial that carries the marker after its digits will do.
+bool serialShowsBootloader(const QByteArray &serial)
+{
+    return serial.size() > SerialDigits && serial.at(SerialDigits) == BootloaderSerialMarker;
+}
+
+} // namespace
 
 Upgrader::Upgrader(USBTQ470 *usb) : QThread(nullptr), usb(usb)
 {
@@ -16,11 +44,240 @@ Upgrader::~Upgrader()
     qDebug("Upgrader destructor");
 }
 
+void Upgrader::setWaits(const Waits &newWaits)
+{
+    waits = newWaits;
+}
+
 void Upgrader::slotSetFileName(QString name)
 {
+    QMutexLocker locker(&fileNameLock);
     fileName = name;
 }
 
-// The upgrade belongs here: one run per start, on the worker thread, reaching the window only
-// through sendText and sendPercent.
-void Upgrader::run() {}
+void Upgrader::run()
+{
+    lastRunSucceeded = false;
+    QString name;
+    {
+        QMutexLocker locker(&fileNameLock);
+        name = fileName;
+    }
+    if (name.isNull())
+        return;
+    qDebug("Start firmware upgrade");
+    Q_EMIT sendText(name);
+
+    // The whole file is checked before the device is touched, so that a bad file can never
+    // leave a half-written device behind.
+    UpgradeFile file;
+    switch (file.read(name)) {
+    case UpgradeFile::Status::Ok:
+        break;
+    case UpgradeFile::Status::WrongHeader:
+        Q_EMIT sendText(tr("Wrong file header"));
+        return;
+    case UpgradeFile::Status::WrongVersion:
+        Q_EMIT sendText(tr("Wrong file version"));
+        return;
+    case UpgradeFile::Status::WrongSize:
+        Q_EMIT sendText(tr("Wrong file size"));
+        return;
+    }
+
+    Q_EMIT sendPercent(0);
+    usb->disconnect();
+    if (!connectDevice())
+        return;
+    bool applicationRunning = false;
+    if (!identifyDevice(&applicationRunning))
+        return;
+    if (applicationRunning && !resetIntoBootloader())
+        return;
+
+    Q_EMIT sendText(tr("Writting firmware ... "));
+    QByteArray application;
+    QByteArray external;
+    {
+        const QByteArray plain = file.plainImage();
+        application = UpgradeFile::applicationPart(plain);
+        external = UpgradeFile::externalPart(plain);
+    }
+    if (!writeApplication(application))
+        return;
+    Q_EMIT sendText(tr("OK"));
+    if (!writeExternalFlash(external))
+        return;
+    startApplication();
+    lastRunSucceeded = true;
+}
+
+bool Upgrader::connectDevice()
+{
+    for (int attempt = 1; attempt <= ConnectTries; ++attempt) {
+        if (usb->connect() == 0)
+            return true;
+        if (attempt < ConnectTries) {
+            qDebug("usb->connect()\nmssleep(200)");
+            msleep(ulong(waits.connectRetryMs));
+        }
+    }
+    Q_EMIT sendText(tr("USB Timeout\nCheck USB Cable"));
+    return false;
+}
+
+bool Upgrader::identifyDevice(bool *applicationRunning)
+{
+    DeviceIdentity identity;
+    const bool versionRead = identity.read(*usb);
+    Q_EMIT sendText(latin1UpToZero(identity.serial));
+    if (!versionRead) {
+        Q_EMIT sendText(tr("Bootloader Version Read Error"));
+        return false;
+    }
+    Q_EMIT sendText(latin1UpToZero(DeviceIdentity::firstVersionText(identity.versionBlock)));
+    Q_EMIT sendText(latin1UpToZero(DeviceIdentity::secondVersionText(identity.versionBlock)));
+
+    switch (identity.mode) {
+    case DeviceIdentity::Mode::Application:
+        *applicationRunning = true;
+        return true;
+    case DeviceIdentity::Mode::Bootloader:
+        Q_EMIT sendText(tr("Bootloader mode"));
+        *applicationRunning = false;
+        return true;
+    case DeviceIdentity::Mode::Unknown:
+        break;
+    }
+    Q_EMIT sendText(tr("Serial:") + latin1UpToZero(identity.serial));
+    return false;
+}
+
+// Request 0x04 makes a running application reset the device into its bootloader. The device
+// needs about two seconds to acknowledge and drop off the bus, and a little longer before it
+// enumerates again as the bootloader.
+bool Upgrader::resetIntoBootloader()
+{
+    Q_EMIT sendText(tr("Apllication mode"));
+    Q_EMIT sendText(tr("Reset device"));
+    usb->RunApplication();
+    qDebug("usb->RunApplication()");
+    msleep(ulong(waits.resetMs));
+    usb->disconnect();
+    qDebug("usb->disconnect()");
+    msleep(ulong(waits.resetDisconnectMs));
+
+    if (!awaitBootloader()) {
+        Q_EMIT sendText(tr("USB timout\nCheck USB cable"));
+        return false;
+    }
+    Q_EMIT sendText(tr("Disconnect"));
+    usb->disconnect();
+    Q_EMIT sendText(tr("Connect"));
+    usb->connect();
+    Q_EMIT sendText(tr("Serial:") + latin1UpToZero(usb->ReadSerialNumber()));
+    return true;
+}
+
+bool Upgrader::awaitBootloader()
+{
+    int connectFailures = 0;
+    int otherAnswers = 0;
+    for (;;) {
+        if (usb->connect() != 0) {
+            if (++connectFailures == BootloaderConnectFailures)
+                return false;
+        } else if (serialShowsBootloader(usb->ReadSerialNumber())) {
+            return true;
+        } else if (++otherAnswers == BootloaderAnswerAttempts) {
+            return false;
+        }
+        msleep(ulong(waits.bootloaderPollMs));
+    }
+}
+
+bool Upgrader::writeApplication(const QByteArray &application)
+{
+    QByteArray plainPage(int(PageSize), ErasedByte);
+    QByteArray page(int(PageSize), ErasedByte);
+    QByteArray readBack(int(PageSize), ErasedByte);
+    quint32 offset = 0;
+    quint32 remaining = ApplicationSize;
+    while (remaining > 0) {
+        const quint32 length = qMin(PageSize, remaining);
+        plainPage.fill(ErasedByte);
+        std::memcpy(plainPage.data(), application.constData() + offset, length);
+        if (!writeVerifiedPage(plainPage, ApplicationBase + offset, page, readBack)) {
+            Q_EMIT sendText(tr("ERROR"));
+            return false;
+        }
+        offset += PageSize;
+        remaining -= length;
+        Q_EMIT sendPercent(int((ApplicationSize - remaining) * 100 / ApplicationSize));
+    }
+    return true;
+}
+
+// WritePageToAddress encodes the page it is given, so every attempt starts again from the
+// plain page.
+bool Upgrader::writeVerifiedPage(const QByteArray &plainPage, quint32 address, QByteArray &page,
+                                 QByteArray &readBack)
+{
+    for (int attempt = 1; attempt <= PageAttempts; ++attempt) {
+        page.replace(0, plainPage.size(), plainPage);
+        if (usb->WritePageToAddress(page.data(), address) != 0) {
+            qDebug("page write ERROR");
+            continue;
+        }
+        qDebug("page write OK");
+        readBack.fill(ErasedByte);
+        if (usb->ReadMemoryFromAddress(readBack.data(), address, PageSize) != 0) {
+            qDebug("page read ERROR");
+            continue;
+        }
+        if (readBack == plainPage)
+            return true;
+    }
+    return false;
+}
+
+bool Upgrader::writeExternalFlash(const QByteArray &external)
+{
+    QByteArray encoded = external;
+    EncodeBuffer(encoded.data(), int(encoded.size()));
+    Q_EMIT sendText(tr("Writting External Flash ... "));
+    if (usb->WriteExternalFlashToAddress(encoded.data(), UpgradeExternalBase,
+                                         UpgradeExternalSize) != 0) {
+        Q_EMIT sendText(tr("Error"));
+        return false;
+    }
+    Q_EMIT sendText(tr("OK"));
+
+    Q_EMIT sendText(tr("Verify External Flash ...  "));
+    QByteArray readBuffer(int(UpgradeExternalSize), ErasedByte);
+    if (usb->ReadExternalFlashFromAddress(readBuffer.data(), UpgradeExternalBase,
+                                          UpgradeExternalSize) != 0) {
+        Q_EMIT sendText(tr("Error"));
+        return false;
+    }
+    DecodeBuffer(readBuffer.data(), int(readBuffer.size()));
+    if (readBuffer != external) {
+        Q_EMIT sendText(tr("Error"));
+        Q_EMIT sendText(tr("read_buffer"));
+        Q_EMIT sendText(latin1UpToZero(HexDump(readBuffer.constData(), int(readBuffer.size()))));
+        Q_EMIT sendText(tr("ext_datas.data()"));
+        Q_EMIT sendText(latin1UpToZero(HexDump(external.constData(), int(external.size()))));
+        return false;
+    }
+    Q_EMIT sendText(tr("OK"));
+    return true;
+}
+
+// The bootloader acknowledges request 0x04 before it jumps to the application; the wait lets
+// it leave the bus before the handle is closed.
+void Upgrader::startApplication()
+{
+    usb->RunApplication();
+    msleep(ulong(waits.applicationStartMs));
+    usb->disconnect();
+}

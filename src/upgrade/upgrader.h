@@ -1,8 +1,12 @@
 #ifndef TQ470_UPGRADER_H
 #define TQ470_UPGRADER_H
 
+#include <QByteArray>
+#include <QMutex>
 #include <QString>
 #include <QThread>
+
+#include <atomic>
 
 class USBTQ470;
 
@@ -14,8 +18,41 @@ class Upgrader : public QThread
     Q_OBJECT
 
 public:
+    // Connect tries before the device counts as absent: one try and three retries.
+    static constexpr int ConnectTries = 4;
+    // A page is written and read back at most this often before the upgrade gives up on it.
+    static constexpr int PageAttempts = 3;
+    // After the reset: answers that are not the bootloader's, and connects that find nothing,
+    // each bounded on its own.
+    static constexpr int BootloaderAnswerAttempts = 10;
+    static constexpr int BootloaderConnectFailures = 50;
+
+    static constexpr int ConnectRetryWaitMs = 200;
+    static constexpr int ResetWaitMs = 2000;
+    static constexpr int ResetDisconnectWaitMs = 500;
+    static constexpr int BootloaderPollWaitMs = 200;
+    static constexpr int ApplicationStartWaitMs = 1000;
+
+    // Every pause of a run. The product keeps the defaults, which follow the device's timing;
+    // tests shorten them.
+    struct Waits
+    {
+        int connectRetryMs = ConnectRetryWaitMs;
+        int resetMs = ResetWaitMs;
+        int resetDisconnectMs = ResetDisconnectWaitMs;
+        int bootloaderPollMs = BootloaderPollWaitMs;
+        int applicationStartMs = ApplicationStartWaitMs;
+    };
+
     explicit Upgrader(USBTQ470 *usb);
     ~Upgrader() override;
+
+    // Takes effect from the next start; not to be called while a run is going.
+    void setWaits(const Waits &newWaits);
+
+    // True when the last run ended with every page and the external flash verified and the
+    // application started. Meaningful once the thread has finished.
+    bool succeeded() const { return lastRunSucceeded.load(); }
 
 Q_SIGNALS:
     void sendText(QString text);
@@ -28,8 +65,23 @@ protected:
     void run() override;
 
 private:
+    bool connectDevice();
+    // Reports serial and version block; false when the run cannot go on with this device.
+    bool identifyDevice(bool *applicationRunning);
+    bool resetIntoBootloader();
+    bool awaitBootloader();
+    bool writeApplication(const QByteArray &application);
+    bool writeVerifiedPage(const QByteArray &plainPage, quint32 address, QByteArray &page,
+                           QByteArray &readBack);
+    bool writeExternalFlash(const QByteArray &external);
+    void startApplication();
+
     USBTQ470 *usb;
+    // Set from the GUI thread, also while a run is going.
+    mutable QMutex fileNameLock;
     QString fileName;
+    Waits waits;
+    std::atomic<bool> lastRunSucceeded{false};
 };
 
 #endif

@@ -4,14 +4,19 @@
 #include "usbtq470.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QFileDialog>
 #include <QGridLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolBar>
 #include <QTranslator>
 
@@ -105,6 +110,53 @@ public:
     }
     bool isEmpty() const override { return false; }
 };
+
+// What the file dialog opened by a click looked like.
+struct FileDialogSeen {
+    bool shown = false;
+    bool hasParent = true;
+    QString title;
+    QString directory;
+    QStringList filters;
+};
+
+// Answers the modal file dialog that the next click opens: chooses fileName, or cancels when
+// fileName is empty. The dialog blocks in its own event loop, so it is answered from a timer.
+std::shared_ptr<FileDialogSeen> answerFileDialog(const QString &fileName)
+{
+    auto seen = std::make_shared<FileDialogSeen>();
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, seen, fileName] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        *seen = {true, dialog->parent() != nullptr, dialog->windowTitle(),
+                 dialog->directory().absolutePath(), dialog->nameFilters()};
+        if (fileName.isEmpty()) {
+            dialog->reject();
+        } else {
+            // Typed as a user would: selectFile() does not take in a dialog opened after
+            // another one.
+            auto *nameEdit = dialog->findChild<QLineEdit *>("fileNameEdit");
+            if (!nameEdit)
+                qFatal("the file dialog has no file name field");
+            nameEdit->setText(fileName);
+            static_cast<QDialog *>(dialog)->accept();
+        }
+    });
+    poll->start(10);
+    return seen;
+}
+
+QList<int> barValues(const QList<QProgressBar *> &bars)
+{
+    QList<int> values;
+    for (const QProgressBar *bar : bars)
+        values << bar->value();
+    return values;
+}
 
 } // namespace
 
@@ -354,9 +406,51 @@ private Q_SLOTS:
     {
         showWindow();
         const qsizetype before = debug->lines().size();
+        answerFileDialog(QString());
         QTest::mouseClick(child<QPushButton>("pushButtonFirmware"), Qt::LeftButton);
+        QVERIFY(worker->wait(5000));
         QCOMPARE(debug->lines().mid(before),
                  QStringList{"Tq320_bootloader::slotpushButtonCHF(bool t)"});
+    }
+
+    void changeFirmwareDialog_data()
+    {
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("cancelled: bars reset, nothing logged") << false;
+        QTest::newRow("answered: the worker runs on the chosen file") << true;
+    }
+    void changeFirmwareDialog()
+    {
+        QFETCH(bool, answered);
+        // A file the worker rejects by its header, so that the run never reaches for USB.
+        QTemporaryDir dir;
+        const QString fileName = dir.filePath("not-an-upgrade.upg");
+        QFile file(fileName);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not an upgrade file");
+        file.close();
+
+        const QList<QProgressBar *> bars{child<QProgressBar>("progressBarFlash"),
+                                         child<QProgressBar>("progressBarExtFlashWr"),
+                                         child<QProgressBar>("progressBarExtFlashRd")};
+        for (QProgressBar *bar : bars)
+            bar->setValue(40);
+        showWindow();
+        const auto seen = answerFileDialog(answered ? fileName : QString());
+        QTest::mouseClick(child<QPushButton>("pushButtonFirmware"), Qt::LeftButton);
+
+        QVERIFY(seen->shown);
+        QVERIFY(!seen->hasParent);
+        QCOMPARE(seen->title, QString("Open File"));
+        QCOMPARE(seen->directory, QDir::currentPath());
+        QCOMPARE(seen->filters, QStringList{"Upg (*.upg)"});
+        QCOMPARE(barValues(bars), QList<int>({0, 0, 0}));
+
+        QVERIFY(worker->wait(5000));
+        QCoreApplication::processEvents();
+        QCOMPARE(child<QTextBrowser>("txt")->toPlainText(),
+                 answered ? fileName + "\nWrong file header" : QString());
+        QCOMPARE(window->device()->connection_status(), -1);
     }
 
     void reportSignalsReachLogAndTheirOwnBar()

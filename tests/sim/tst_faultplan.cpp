@@ -4,9 +4,13 @@
 
 namespace {
 
-SetupPacket request(quint8 code, quint32 address = 0)
+constexpr quint8 VendorIn = 0xC0;
+constexpr quint8 VendorOut = 0x40;
+
+// Memory reads: IN requests, which every kind of fault can meet.
+SetupPacket request(quint8 code, quint32 address = 0, quint8 requestType = VendorIn)
 {
-    return SetupPacket{0x40, code, quint16(address & 0xFFFF), quint16(address >> 16), 0};
+    return SetupPacket{requestType, code, quint16(address & 0xFFFF), quint16(address >> 16), 0};
 }
 
 QChar letter(FaultKind kind)
@@ -70,6 +74,7 @@ private Q_SLOTS:
     void badSpecIsRejected();
     void randomFaultsRepeatWithTheSeed();
     void rulesDoNotShiftTheRandomSequence();
+    void randomCorruptionSparesOutData();
     void randomRateBounds();
 };
 
@@ -221,6 +226,21 @@ void TestFaultPlan::rulesDoNotShiftTheRandomSequence()
     QString expected = randomRun(random, 50);
     expected[1] = QLatin1Char('U');
     QCOMPARE(randomRun(random, 50, &rule), expected);
+}
+
+void TestFaultPlan::randomCorruptionSparesOutData()
+{
+    RandomFaults random;
+    random.rate = 1.0;
+    random.kinds = {FaultKind::Corrupt};
+    FaultPlan plan;
+    plan.setRandomFaults(random);
+    QCOMPARE(plan.decide(request(1, 0, VendorOut)).kind, FaultKind::None);
+    QCOMPARE(plan.decide(request(1)).kind, FaultKind::Corrupt);
+
+    FaultRule rule = FaultRule::onNth(FaultKind::Corrupt, 1);
+    plan.addRule(rule);
+    QCOMPARE(plan.decide(request(3, 0, VendorOut)).kind, FaultKind::Corrupt);
 }
 
 void TestFaultPlan::randomRateBounds()

@@ -1,0 +1,156 @@
+#include "conversioncommands.h"
+
+#include "flashtool.h"
+#include "hextobin.h"
+#include "upgradefile.h"
+#include "upgradeimagebuilder.h"
+
+#include <QCoreApplication>
+#include <QSaveFile>
+
+namespace {
+
+constexpr int HexBase = 16;
+constexpr int DecimalBase = 10;
+constexpr int ChecksumDigits = 8;
+const QLatin1String HexPrefix("0x");
+
+int digitValue(QChar c, int base)
+{
+    const char16_t u = c.unicode();
+    int value = -1;
+    if (u >= u'0' && u <= u'9')
+        value = u - u'0';
+    else if (u >= u'a' && u <= u'f')
+        value = u - u'a' + DecimalBase;
+    else if (u >= u'A' && u <= u'F')
+        value = u - u'A' + DecimalBase;
+    return value < base ? value : -1;
+}
+
+} // namespace
+
+ConversionCommands::ConversionCommands(QTextStream &out, QTextStream &err) : out(out), err(err) {}
+
+int ConversionCommands::createUpg(const QString &hexFileName, const QString &upgFileName)
+{
+    QByteArray image;
+    const int result = UpgradeImageBuilder::build(hexFileName, &image);
+    if (result != HexToBinOk)
+        return conversionFailed(hexFileName, result);
+
+    QString error;
+    if (!UpgradeFile::write(upgFileName, image, &error))
+        return failure(QStringLiteral("cannot write %1: %2").arg(upgFileName, error));
+
+    const auto checksumText = [&image](int regionOffset, int regionSize) {
+        return QStringLiteral("0x%1").arg(
+            UpgradeImageBuilder::regionChecksum(image, regionOffset, regionSize), ChecksumDigits,
+            HexBase, QLatin1Char('0'));
+    };
+    out << "Application checksum: "
+        << checksumText(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize) << '\n'
+        << "External flash checksum: "
+        << checksumText(UpgradeFile::ExternalOffset, UpgradeFile::ExternalSize) << '\n';
+    out.flush();
+    return FlashTool::ExitSuccess;
+}
+
+int ConversionCommands::hex2bin(const QStringList &args, const QString &fill)
+{
+    if (args.size() != Hex2binArguments)
+        return usage(QStringLiteral("hex2bin takes IN.hex OUT.bin START END [--fill BYTE]"));
+    const QString &hexFileName = args.at(0);
+    const QString &binFileName = args.at(1);
+
+    quint64 start = 0;
+    quint64 end = 0;
+    if (!parseNumber(args.at(2), HighestAddress, &start))
+        return usage(QStringLiteral("START '%1' is not an address from 0 to 0xFFFFFFFF "
+                                    "(decimal, or hexadecimal with 0x)")
+                         .arg(args.at(2)));
+    if (!parseNumber(args.at(3), HighestAddress, &end))
+        return usage(QStringLiteral("END '%1' is not an address from 0 to 0xFFFFFFFF "
+                                    "(decimal, or hexadecimal with 0x)")
+                         .arg(args.at(3)));
+    if (start > end)
+        return usage(QStringLiteral("START %1 lies above END %2").arg(args.at(2), args.at(3)));
+    const quint64 size = end - start + 1;
+    if (size > MostWindowBytes)
+        return usage(QStringLiteral("the window %1..%2 holds %3 bytes; at most %4 (64 MiB) "
+                                    "are converted at once")
+                         .arg(args.at(2), args.at(3))
+                         .arg(size)
+                         .arg(MostWindowBytes));
+
+    quint64 fillByte = quint8(DefaultFill);
+    if (!fill.isNull() && !parseNumber(fill, HighestFill, &fillByte))
+        return usage(QStringLiteral("the fill byte '%1' is not a number from 0 to 255 "
+                                    "(decimal, or hexadecimal with 0x)")
+                         .arg(fill));
+
+    QByteArray window(static_cast<qsizetype>(size), static_cast<char>(fillByte));
+    const int result = HexToBin(hexFileName, window.data(), quint32(start), quint32(end));
+    if (result != HexToBinOk)
+        return conversionFailed(hexFileName, result);
+
+    QString error;
+    if (!writeWhole(binFileName, window, &error))
+        return failure(QStringLiteral("cannot write %1: %2").arg(binFileName, error));
+    return FlashTool::ExitSuccess;
+}
+
+int ConversionCommands::conversionFailed(const QString &hexFileName, int result)
+{
+    return failure(QStringLiteral("HexToBin error: %1) %2: %3")
+                       .arg(result)
+                       .arg(hexFileName, HexToBinResultText(result)));
+}
+
+int ConversionCommands::failure(const QString &message)
+{
+    err << QCoreApplication::applicationName() << ": " << message << '\n';
+    err.flush();
+    return FlashTool::ExitFailure;
+}
+
+int ConversionCommands::usage(const QString &message)
+{
+    err << QCoreApplication::applicationName() << ": " << message << "\nTry '"
+        << QCoreApplication::applicationName() << " --help'.\n";
+    err.flush();
+    return FlashTool::ExitUsage;
+}
+
+// Digits only: QString::toULongLong would take blanks and a sign too, and with base 0 it
+// would read a leading zero as octal.
+bool ConversionCommands::parseNumber(const QString &text, quint64 highest, quint64 *value)
+{
+    const bool hexadecimal = text.startsWith(HexPrefix, Qt::CaseInsensitive);
+    const QString digits = hexadecimal ? text.mid(HexPrefix.size()) : text;
+    const int base = hexadecimal ? HexBase : DecimalBase;
+    if (digits.isEmpty())
+        return false;
+    quint64 result = 0;
+    for (const QChar c : digits) {
+        const int digit = digitValue(c, base);
+        if (digit < 0)
+            return false;
+        result = result * quint64(base) + quint64(digit);
+        if (result > highest)
+            return false;
+    }
+    *value = result;
+    return true;
+}
+
+bool ConversionCommands::writeWhole(const QString &fileName, const QByteArray &bytes,
+                                    QString *error)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,107 @@
+#include "upgradecommand.h"
+
+#include "flashtool.h"
+#include "upgrader.h"
+#include "usbtq470.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int PercentPerPlainLine = 10;
+constexpr int LiveBarWidth = 40;
+constexpr int LabelWidth = 22;
+constexpr int FullPercent = 100;
+
+// The labels of the window's three bars.
+const char *const BarLabels[] = {"Flash", "External Flash Write", "External Flash Verify"};
+
+} // namespace
+
+UpgradeCommand::UpgradeCommand(QTextStream &out, QTextStream &err)
+    : out(out), err(err), liveProgress(isatty(fileno(stderr)) != 0)
+{
+}
+
+int UpgradeCommand::run(const QString &fileName)
+{
+    USBTQ470 device;
+    Upgrader upgrader(&device);
+
+    // The reports are emitted on the worker thread; queued to this one, they arrive in the
+    // order they were sent, and the thread's end comes after the last of them.
+    QObject receiver;
+    QEventLoop loop;
+    QObject::connect(&upgrader, &Upgrader::sendText, &receiver,
+                     [this](const QString &text) { showText(text); });
+    QObject::connect(&upgrader, &Upgrader::sendPercent, &receiver,
+                     [this](int percent) { showProgress(Bar::Flash, percent); });
+    QObject::connect(&device, &USBTQ470::sendPercentExtFlashWrite, &receiver,
+                     [this](int percent) { showProgress(Bar::ExternalFlashWrite, percent); });
+    QObject::connect(&device, &USBTQ470::sendPercentExtFlashRead, &receiver,
+                     [this](int percent) { showProgress(Bar::ExternalFlashVerify, percent); });
+    QObject::connect(&upgrader, &QThread::finished, &receiver, [&loop] { loop.quit(); });
+
+    upgrader.slotSetFileName(fileName);
+    upgrader.start(QThread::InheritPriority);
+    loop.exec();
+    upgrader.wait();
+    finishLiveBar();
+
+    if (upgrader.succeeded())
+        return FlashTool::ExitSuccess;
+    err << QCoreApplication::applicationName() << ": the upgrade of the device did not complete\n";
+    err.flush();
+    return FlashTool::ExitFailure;
+}
+
+void UpgradeCommand::showText(const QString &text)
+{
+    finishLiveBar();
+    out << text << '\n';
+    out.flush();
+}
+
+void UpgradeCommand::showProgress(Bar bar, int percent)
+{
+    int &last = lastShown[size_t(bar)];
+    if (liveProgress) {
+        if (percent == last && liveBarOpen && liveBar == bar)
+            return;
+        last = percent;
+        drawLiveBar(bar, percent);
+        return;
+    }
+    const int step = percent / PercentPerPlainLine;
+    if (step == last)
+        return;
+    last = step;
+    err << BarLabels[int(bar)] << ": " << percent << "%\n";
+    err.flush();
+}
+
+void UpgradeCommand::drawLiveBar(Bar bar, int percent)
+{
+    if (liveBarOpen && liveBar != bar)
+        err << '\n';
+    liveBarOpen = true;
+    liveBar = bar;
+    const int filled = qBound(0, percent, FullPercent) * LiveBarWidth / FullPercent;
+    err << '\r' << QString::fromLatin1(BarLabels[int(bar)]).leftJustified(LabelWidth) << '['
+        << QString(filled, QLatin1Char('#')) << QString(LiveBarWidth - filled, QLatin1Char('.'))
+        << "] " << QString::number(percent).rightJustified(3) << '%';
+    err.flush();
+}
+
+void UpgradeCommand::finishLiveBar()
+{
+    if (!liveBarOpen)
+        return;
+    err << '\n';
+    err.flush();
+    liveBarOpen = false;
+}

@@ -1,0 +1,39 @@
+#ifndef TQ470_UPGRADECOMMAND_H
+#define TQ470_UPGRADECOMMAND_H
+
+#include <QString>
+#include <QTextStream>
+
+#include <array>
+
+// "tq470-flash upgrade FILE.upg": the window's upgrade without the window. The worker's log
+// lines go to standard output as they come; the three progress bars go to standard error,
+// redrawn in place on a terminal and as a line every ten percent otherwise.
+class UpgradeCommand
+{
+public:
+    UpgradeCommand(QTextStream &out, QTextStream &err);
+
+    // Runs one upgrade to its end. The exit code is FlashTool's: success only when every page
+    // and the external flash were verified and the application was started.
+    int run(const QString &fileName);
+
+private:
+    enum class Bar { Flash, ExternalFlashWrite, ExternalFlashVerify };
+    static constexpr int BarCount = 3;
+
+    void showText(const QString &text);
+    void showProgress(Bar bar, int percent);
+    void drawLiveBar(Bar bar, int percent);
+    void finishLiveBar();
+
+    QTextStream &out;
+    QTextStream &err;
+    const bool liveProgress;
+    bool liveBarOpen = false;
+    Bar liveBar = Bar::Flash;
+    // Per bar: the percent last drawn live, or the tenth last printed as a line.
+    std::array<int, BarCount> lastShown{-1, -1, -1};
+};
+
+#endif

@@ -1,0 +1,33 @@
+#ifndef TQ470_HEXTOBIN_H
+#define TQ470_HEXTOBIN_H
+
+#include <QString>
+#include <QtGlobal>
+
+// Results of HexToBin: 0 or one of the negative codes below.
+enum HexToBinResult : int {
+    HexToBinOk = 0,
+    HexToBinShortLine = -1,
+    HexToBinNoStartCode = -2,
+    HexToBinBadByteCount = -3,
+    HexToBinBadAddress = -4,
+    HexToBinBadRecordType = -5,
+    HexToBinBadData = -6,
+    HexToBinUnsupportedRecord = -7,
+    HexToBinChecksumMismatch = -8,
+    HexToBinCannotRead = -9,
+};
+
+// Copies the data bytes of an Intel HEX file whose absolute addresses lie in
+// startAddress..endAddress (both inclusive) to buffer[address - startAddress]; the caller
+// provides endAddress - startAddress + 1 bytes. Bytes outside the window are dropped, bytes of
+// the window the file does not define keep what the caller put there. Record types 00, 01, 04
+// and 05 are understood; reading stops at the end-of-file record. A record is stored only
+// after its checksum has been verified, so a failing record leaves no bytes of its own behind;
+// those of earlier records stay.
+int HexToBin(const QString &fileName, char *buffer, quint32 startAddress, quint32 endAddress);
+
+// A sentence saying what a HexToBin result means, for people reading a command's error.
+QString HexToBinResultText(int result);
+
+#endif
