@@ -1,6 +1,11 @@
 #include "tq470_bootloader.h"
 
+#include "bootimagebuilder.h"
+#include "disconnectdatafile.h"
+#include "failurebox.h"
+#include "hexdump.h"
 #include "hextobin.h"
+#include "productionserial.h"
 #include "tq470_bootloaderclass.h"
 #include "upgradefile.h"
 #include "upgradeimagebuilder.h"
@@ -9,7 +14,9 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,6 +25,17 @@
 namespace {
 
 const char *const ProgramVersion = "2.00";
+
+// Where the external-flash images are built on the development machine; anywhere else the
+// dialog opens where the tool was started.
+QString imageStartDirectory()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("E:\\Projekty\\ARM\\Tq470\\out");
+#else
+    return QDir::currentPath();
+#endif
+}
 
 } // namespace
 
@@ -88,26 +106,53 @@ TQ470_Bootloader::~TQ470_Bootloader()
 void TQ470_Bootloader::slotpushButtonConnect(bool)
 {
     qDebug("TQ470_Bootloader::slotpushButtonConnect(bool t)");
+    const char *const outcome = usb->connect() == 0 ? "Connect OK" : "Connect ERROR";
+    qDebug("%s", outcome);
+    ui->txt->append(QLatin1String(outcome));
 }
 
 void TQ470_Bootloader::slotpushButtonDisconnect(bool)
 {
+    usb->disconnect();
     qDebug("TQ470_Bootloader::slotpushButtonDisconnect(bool t)");
+    ui->txt->clear();
+    const QList<DisconnectDataFile::Draw> draws = DisconnectDataFile::drawPermutation();
+    // A file that cannot be written goes unreported; the numbers still reach the log.
+    DisconnectDataFile::write(QLatin1String(DisconnectDataFile::FileName), draws);
+    for (const DisconnectDataFile::Draw &draw : draws)
+        ui->txt->append(DisconnectDataFile::logLine(draw));
 }
 
 void TQ470_Bootloader::slotpushButtonRead(bool)
 {
     qDebug("TQ470_Bootloader::slotpushButtonRead(bool t)");
+    const QString title = tr("Read From Tq470");
+    QString addressText;
+    if (!readAddress.askText(this, title, tr("Address (hex)"), &addressText) ||
+        !readLength.ask(this, title, tr("Length (dec)")) || !readAddress.take(this, addressText))
+        return;
+    QByteArray data;
+    const bool read = MemoryTools(*usb).read(readAddress.value(), readLength.value(), &data);
+    showReadOutcome(read, data, tr("ReadMemoryFromAddress"));
 }
 
 void TQ470_Bootloader::slotpushButtonWrite(bool)
 {
     qDebug("TQ470_Bootloader::slotpushButtonWrite(bool t)");
+    QByteArray block;
+    if (MemoryTools(*usb).sendTestBlock(&block))
+        qDebug() << HexDump(block.constData(), int(block.size()));
 }
 
 void TQ470_Bootloader::slotpushButtonWritePage(bool)
 {
     qDebug("TQ470_Bootloader::slotpushButtonWritePage(bool t)");
+    if (!fillPattern.ask(this, tr("Fill pattern"), tr("Number (dec)")))
+        return;
+    if (MemoryTools(*usb).writePage(quint8(fillPattern.value())))
+        qDebug("page write OK");
+    else
+        qDebug("page write ERROR");
 }
 
 void TQ470_Bootloader::slotpushButtonFirmware(bool)
@@ -128,21 +173,75 @@ void TQ470_Bootloader::slotpushButtonFirmware(bool)
 void TQ470_Bootloader::slotpushButtonWriteExtFlashBin(bool)
 {
     qDebug("TQ470_Bootloader::slotpushButtonWriteExtFlashBin(bool t)");
+    const QString fileName = QFileDialog::getOpenFileName(this, tr("Open File"),
+                                                          imageStartDirectory(), tr("Bin (*.bin)"));
+    if (fileName.isNull())
+        return;
+    QFile file(fileName);
+    // A file that cannot be read gives no bytes, which the length check turns away.
+    const QByteArray image = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+
+    switch (ExternalFlashTools(*usb).writeImage(image)) {
+    case ExternalFlashTools::ImageResult::Written:
+        QMessageBox::information(this, tr("Info"), tr("Write OK"));
+        break;
+    case ExternalFlashTools::ImageResult::LengthError:
+        qDebug() << "length error" << image.size();
+        FailureBox::show(this, tr("Length error"), tr("Length should be aligned to 4"));
+        break;
+    case ExternalFlashTools::ImageResult::WriteFailed:
+        FailureBox::show(this, tr("WriteExternalFlashToAddress"));
+        break;
+    case ExternalFlashTools::ImageResult::ReadBackFailed:
+        FailureBox::show(this, tr("ReadExternalFlashFromAddress"));
+        break;
+    case ExternalFlashTools::ImageResult::Mismatch:
+        FailureBox::show(this, tr("memcmp"));
+        break;
+    }
 }
 
+// Reports nothing, not even a failed re-connect: the device is away while it restarts.
 void TQ470_Bootloader::slotpushButtonRunApplication(bool)
 {
-    qDebug("TQ470_Bootloader::slotpushButtonRunApplication(bool t)");
+    usb->RunApplication();
+    usb->disconnect();
+    usb->connect();
 }
 
 void TQ470_Bootloader::slotpushButtonWriteExternalFlash(bool)
 {
     qDebug("TQ470_Bootloader::slotpushButtonWriteExternalFlash(bool t)");
+    const QString title = tr("Write To External Flash Tq470");
+    if (!externalWriteAddress.ask(this, title, tr("Address (hex)")) ||
+        !externalWriteLength.ask(this, title, tr("Length (dec)")) ||
+        !externalWriteData.ask(this, title, tr("Data(hex)")))
+        return;
+    const quint32 address = externalWriteAddress.value();
+    const int length = externalWriteLength.value();
+    QByteArray sent;
+    const bool written =
+        ExternalFlashTools(*usb).fill(address, length, externalWriteData.value(), &sent);
+    ui->txt->clear();
+    for (const QString &entry : ExternalFlashTools::fillReport(address, length, sent))
+        ui->txt->append(entry);
+    if (!written)
+        FailureBox::show(this, tr("WriteExternalFlashToAddress"));
 }
 
 void TQ470_Bootloader::slotpushButtonReadExternalFlash(bool)
 {
     qDebug("TQ470_Bootloader::slotpushButtonReadExternalFlash(bool t)");
+    const QString title = tr("Read External Flash From Tq470");
+    QString addressText;
+    if (!externalReadAddress.askText(this, title, tr("Address (hex)"), &addressText) ||
+        !externalReadLength.ask(this, title, tr("Length (dec)")) ||
+        !externalReadAddress.take(this, addressText))
+        return;
+    QByteArray data;
+    const bool read = ExternalFlashTools(*usb).read(externalReadAddress.value(),
+                                                    externalReadLength.value(), &data);
+    showReadOutcome(read, data, tr("ReadExternalFlashFromAddress"));
 }
 
 void TQ470_Bootloader::slotpushButtonCreateUpg(bool)
@@ -165,9 +264,7 @@ void TQ470_Bootloader::slotpushButtonCreateUpg(bool)
     QByteArray image;
     const int result = UpgradeImageBuilder::build(hexFileName, &image);
     if (result != HexToBinOk) {
-        const QString text = tr("HexToBin error: %1)").arg(result);
-        ui->txt->append(text);
-        QMessageBox::critical(this, tr("Error"), text);
+        reportHexToBinError(result);
         return;
     }
 
@@ -177,14 +274,84 @@ void TQ470_Bootloader::slotpushButtonCreateUpg(bool)
         return;
     QString error;
     if (!UpgradeFile::write(upgFileName, image, &error))
-        QMessageBox::critical(this, tr("Error"),
-                              tr("Cannot write %1: %2")
-                                  .arg(QDir::toNativeSeparators(upgFileName), error));
+        reportCannotWrite(upgFileName, error);
 }
 
 void TQ470_Bootloader::slotpushButtonCreateBootBin(bool)
 {
-    qDebug("TQ470_Bootloader::slotpushButtonCreateBootBin(bool t)");
+    // This command names itself in the log, not on the debug output.
+    ui->txt->append(QStringLiteral("TQ470_Bootloader::slotpushButtonCreateBootBin(bool t)"));
+
+    const QString hexFileName =
+        QFileDialog::getOpenFileName(this, tr("Open File"), QStringLiteral("."), tr("Hex (*.hex)"));
+    if (hexFileName.isNull())
+        return;
+
+    struct Question {
+        ProductionSerial::Field field;
+        QString title;
+        QString label;
+    };
+    const Question questions[ProductionSerial::FieldCount] = {
+        {ProductionSerial::Year, tr("Production year"), tr("Year(YY)")},
+        {ProductionSerial::Month, tr("Production mont"), tr("Month(MM)")},
+        {ProductionSerial::Day, tr("Production day"), tr("Day(DD)")},
+        {ProductionSerial::Number, tr("Production number"), tr("Number(NNN)")},
+    };
+    const QDate today = fixedToday.isNull() ? QDate::currentDate() : fixedToday;
+    QString serial;
+    for (const Question &question : questions) {
+        bool ok = false;
+        const QString item = QInputDialog::getItem(
+            this, question.title, question.label, ProductionSerial::items(question.field),
+            ProductionSerial::preselectedIndex(question.field, today), false, &ok);
+        if (!ok)
+            return;
+        serial += item;
+    }
+    ui->txt->append(serial);
+
+    QByteArray image;
+    const int result = BootImageBuilder::build(hexFileName, serial, &image);
+    if (result != HexToBinOk) {
+        reportHexToBinError(result);
+        return;
+    }
+
+    const QString binFileName =
+        QFileDialog::getSaveFileName(this, tr("Save bootloader bin"),
+                                     BootImageBuilder::proposedFileName(serial), tr("Bin (*.bin)"));
+    QString error;
+    if (!binFileName.isNull() && !BootImageBuilder::write(binFileName, image, &error)) {
+        reportCannotWrite(binFileName, error);
+        return;
+    }
+    ui->txt->append(QStringLiteral("New bootloader + serial:"));
+    ui->txt->append(binFileName);
+}
+
+void TQ470_Bootloader::reportHexToBinError(int result)
+{
+    const QString text = tr("HexToBin error: %1)").arg(result);
+    ui->txt->append(text);
+    FailureBox::show(this, text);
+}
+
+void TQ470_Bootloader::reportCannotWrite(const QString &fileName, const QString &error)
+{
+    FailureBox::show(this,
+                     tr("Cannot write %1: %2").arg(QDir::toNativeSeparators(fileName), error));
+}
+
+// The log loses the previous dump either way, so that a failed read is never taken for data.
+void TQ470_Bootloader::showReadOutcome(bool succeeded, const QByteArray &data,
+                                       const QString &failedOperation)
+{
+    ui->txt->clear();
+    if (succeeded)
+        ui->txt->append(QString::fromLatin1(HexDump(data.constData(), int(data.size()))));
+    else
+        FailureBox::show(this, failedOperation);
 }
 
 void TQ470_Bootloader::slotTimeout()

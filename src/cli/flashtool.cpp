@@ -1,9 +1,11 @@
 #include "flashtool.h"
 
+#include "bootimagecommand.h"
 #include "bootloaderprotocol.h"
 #include "conversioncommands.h"
 #include "deviceidentity.h"
 #include "hexdump.h"
+#include "servicecommands.h"
 #include "upgradecommand.h"
 #include "usbtq470.h"
 
@@ -50,10 +52,20 @@ int FlashTool::run(const QStringList &arguments)
         "  hex2bin IN.hex OUT.bin START END [--fill BYTE]\n"
         "                                 Convert the window START..END (inclusive) of an\n"
         "                                 Intel HEX file into a binary of END-START+1 bytes.\n"
+        "  boot-image BOOT.hex OUT.bin [--serial YYMMDDNNN]\n"
+        "                                 Make a bootloader image with a production serial\n"
+        "                                 (default: today's date and number 001).\n"
+        "  read ADDRESS LENGTH            Dump device memory.\n"
+        "  read-ext ADDRESS LENGTH        Dump external flash, decoded.\n"
+        "  write-ext ADDRESS LENGTH DATA  Fill external flash with the low byte of DATA.\n"
+        "  write-ext-bin FILE.bin         Write FILE at external address 0 and verify it.\n"
+        "  write-page PATTERN             Fill the test page at 0x08005000 with PATTERN.\n"
+        "  run                            Start the application.\n"
         "  hexdump FILE                   Show a hex and character dump of FILE.\n"
         "\n"
-        "Numbers are hexadecimal with 0x or decimal. Exit code: 0 success, 1 failure,\n"
-        "2 bad usage."));
+        "ADDRESS and DATA are hexadecimal, 0x optional; LENGTH and PATTERN decimal.\n"
+        "START, END and BYTE are hexadecimal with 0x or decimal.\n"
+        "Exit code: 0 success, 1 failure, 2 bad usage."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption debugOption(
@@ -64,6 +76,11 @@ int FlashTool::run(const QStringList &arguments)
         QStringLiteral("fill"), QStringLiteral("hex2bin: the byte for addresses the file leaves out."),
         QStringLiteral("BYTE"));
     parser.addOption(fillOption);
+    const QCommandLineOption serialOption(
+        QStringLiteral("serial"),
+        QStringLiteral("boot-image: the production serial, nine digits YYMMDDNNN."),
+        QStringLiteral("YYMMDDNNN"));
+    parser.addOption(serialOption);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
     parser.addPositionalArgument(QStringLiteral("arguments"),
                                  QStringLiteral("The command's arguments."), QStringLiteral("[...]"));
@@ -87,6 +104,23 @@ int FlashTool::run(const QStringList &arguments)
     if (command == QLatin1String("hex2bin") && args.size() == ConversionCommands::Hex2binArguments)
         return ConversionCommands(out, err)
             .hex2bin(args, parser.isSet(fillOption) ? parser.value(fillOption) : QString());
+    if (command == QLatin1String("boot-image") && args.size() == 2)
+        return BootImageCommand(out, err).run(
+            args.at(0), args.at(1),
+            parser.isSet(serialOption) ? parser.value(serialOption) : QString());
+    ServiceCommands service(out, err);
+    if (command == QLatin1String("read") && args.size() == 2)
+        return service.read(args.at(0), args.at(1));
+    if (command == QLatin1String("read-ext") && args.size() == 2)
+        return service.readExternal(args.at(0), args.at(1));
+    if (command == QLatin1String("write-ext") && args.size() == 3)
+        return service.writeExternal(args.at(0), args.at(1), args.at(2));
+    if (command == QLatin1String("write-ext-bin") && args.size() == 1)
+        return service.writeExternalImage(args.at(0));
+    if (command == QLatin1String("write-page") && args.size() == 1)
+        return service.writePage(args.at(0));
+    if (command == QLatin1String("run") && args.isEmpty())
+        return service.run();
 
     err << ToolName << ": "
         << (command.isEmpty() ? QStringLiteral("no command given")

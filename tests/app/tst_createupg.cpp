@@ -1,133 +1,23 @@
 #include "debugcapture.h"
+#include "dialogscript.h"
 #include "intelhextext.h"
 #include "tq470_bootloader.h"
 #include "upgradefile.h"
 #include "upgrader.h"
 
-#include <QApplication>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPointer>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
-#include <QTimer>
 
-#include <functional>
 #include <memory>
 
 namespace {
 
 using Hex = IntelHexText;
 
-constexpr int PollIntervalMs = 20;
-// Polls before a dialog that its answer did not close is cancelled.
-constexpr int PollsBeforeGivingUp = 100;
-const char *const FileNameEdit = "fileNameEdit";
 constexpr qint64 UpgradeFileSize = 393282;
 constexpr int ApplicationImageOffset = 0x4000;
 const char *const SlotLine = "TQ470_Bootloader::slotpushButtonCreateUpg(bool t)";
-
-// A modal dialog as the user met it.
-struct Seen {
-    QString className;
-    QString title;
-    QString text;
-    QStringList nameFilters;
-    QString directory;
-    bool parentedToWindow = false;
-    bool widgetBased = false;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-};
-
-// Plays the user through one click: each modal dialog that comes up is noted and answered by
-// the next answer in turn. A dialog beyond the answers, or one an answer does not fit, is
-// cancelled, so that a test never hangs on an unexpected dialog.
-class DialogScript : public QObject
-{
-public:
-    using Answer = std::function<void(QWidget *dialog)>;
-
-    DialogScript(QWidget *window, QList<Answer> answers)
-        : window(window), answers(std::move(answers))
-    {
-        connect(&timer, &QTimer::timeout, this, &DialogScript::answerNewDialog);
-        timer.start(PollIntervalMs);
-    }
-
-    QList<Seen> seen;
-
-private:
-    void answerNewDialog()
-    {
-        QWidget *dialog = QApplication::activeModalWidget();
-        if (!dialog)
-            return;
-        if (dialog == current) {
-            if (++pollsWhileOpen == PollsBeforeGivingUp)
-                static_cast<QDialog *>(dialog)->reject();
-            return;
-        }
-        current = dialog;
-        pollsWhileOpen = 0;
-        Seen entry;
-        entry.className = dialog->metaObject()->className();
-        entry.title = dialog->windowTitle();
-        entry.parentedToWindow = dialog->parentWidget() == window;
-        if (auto *fileDialog = qobject_cast<QFileDialog *>(dialog)) {
-            entry.nameFilters = fileDialog->nameFilters();
-            entry.directory = fileDialog->directory().absolutePath();
-            entry.widgetBased = fileDialog->findChild<QLineEdit *>(FileNameEdit) != nullptr;
-        }
-        if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
-            entry.text = box->text();
-            entry.icon = box->icon();
-            entry.buttons = box->standardButtons();
-        }
-        seen << entry;
-        if (answers.isEmpty())
-            static_cast<QDialog *>(dialog)->reject();
-        else
-            answers.takeFirst()(dialog);
-    }
-
-    QWidget *window;
-    QList<Answer> answers;
-    QPointer<QWidget> current;
-    int pollsWhileOpen = 0;
-    QTimer timer;
-};
-
-DialogScript::Answer choose(const QString &fileName)
-{
-    return [fileName](QWidget *dialog) {
-        auto *nameEdit = dialog->findChild<QLineEdit *>(FileNameEdit);
-        if (!qobject_cast<QFileDialog *>(dialog) || !nameEdit)
-            return static_cast<QDialog *>(dialog)->reject();
-        // Typed, as selectFile() leaves alone a name field that has the focus. QFileDialog
-        // hides its accept(); through QDialog it checks the name as a click on Open would.
-        nameEdit->setText(fileName);
-        static_cast<QDialog *>(dialog)->accept();
-    };
-}
-
-DialogScript::Answer cancel()
-{
-    return [](QWidget *dialog) { static_cast<QDialog *>(dialog)->reject(); };
-}
-
-DialogScript::Answer pressOk()
-{
-    return [](QWidget *dialog) {
-        auto *box = qobject_cast<QMessageBox *>(dialog);
-        if (!box || !box->button(QMessageBox::Ok))
-            return static_cast<QDialog *>(dialog)->reject();
-        box->button(QMessageBox::Ok)->click();
-    };
-}
 
 } // namespace
 
@@ -149,7 +39,7 @@ class TestCreateUpg : public QObject
         return fileName;
     }
 
-    QList<Seen> clickCreateUpg(QList<DialogScript::Answer> answers)
+    QList<SeenDialog> clickCreateUpg(QList<DialogScript::Answer> answers)
     {
         DialogScript script(window, std::move(answers));
         window->findChild<QPushButton *>(QStringLiteral("pushButtonCreateUpg"))->click();
@@ -161,25 +51,6 @@ class TestCreateUpg : public QObject
     QStringList filesInDirectory() const
     {
         return QDir(dir->path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
-    }
-
-    static void verifyFileDialog(const Seen &seen, const QString &title, const QString &filter)
-    {
-        QCOMPARE(seen.className, QStringLiteral("QFileDialog"));
-        QVERIFY2(seen.widgetBased, "Qt's own dialog, not the platform's");
-        QCOMPARE(seen.title, title);
-        QCOMPARE(seen.nameFilters, QStringList{filter});
-        QCOMPARE(seen.directory, QDir::currentPath());
-        QVERIFY(seen.parentedToWindow);
-    }
-
-    static void verifyErrorBox(const Seen &seen)
-    {
-        QCOMPARE(seen.className, QStringLiteral("QMessageBox"));
-        QCOMPARE(seen.title, QStringLiteral("Error"));
-        QCOMPARE(seen.icon, QMessageBox::Critical);
-        QCOMPARE(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QVERIFY(seen.parentedToWindow);
     }
 
 private Q_SLOTS:
@@ -206,7 +77,7 @@ private Q_SLOTS:
     void cancelAtOpenDialogClearsLogOnly()
     {
         const qsizetype before = debug->lines().size();
-        const QList<Seen> seen = clickCreateUpg({cancel()});
+        const QList<SeenDialog> seen = clickCreateUpg({cancelDialog()});
 
         QCOMPARE(seen.size(), 1);
         verifyFileDialog(seen[0], "Open File", "Hex (*.hex)");
@@ -218,7 +89,7 @@ private Q_SLOTS:
     void cancelAtSaveDialogWritesNothing()
     {
         const QString hex = hexFile(Hex::file(0x08004000, Hex::pattern(64)));
-        const QList<Seen> seen = clickCreateUpg({choose(hex), cancel()});
+        const QList<SeenDialog> seen = clickCreateUpg({chooseFile(hex), cancelDialog()});
 
         QCOMPARE(seen.size(), 2);
         verifyFileDialog(seen[1], "Save File", "Upg (*.upg)");
@@ -231,7 +102,7 @@ private Q_SLOTS:
         const QByteArray bytes = Hex::pattern(64);
         const QString hex = hexFile(Hex::file(0x08004000, bytes));
         const QString target = dir->filePath(QStringLiteral("firmware.upg"));
-        const QList<Seen> seen = clickCreateUpg({choose(hex), choose(target)});
+        const QList<SeenDialog> seen = clickCreateUpg({chooseFile(hex), chooseFile(target)});
 
         QCOMPARE(seen.size(), 2);
         QCOMPARE(log(), QString());
@@ -256,7 +127,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, hex);
         QFETCH(QString, text);
-        const QList<Seen> seen = clickCreateUpg({choose(hexFile(hex)), pressOk()});
+        const QList<SeenDialog> seen = clickCreateUpg({chooseFile(hexFile(hex)), pressOk()});
 
         QCOMPARE(seen.size(), 2);
         verifyErrorBox(seen[1]);
@@ -269,7 +140,7 @@ private Q_SLOTS:
     {
         const QString hex = hexFile(Hex::file(0x08004000, Hex::pattern(64)));
         const QString target = dir->filePath(QStringLiteral("missing/firmware.upg"));
-        const QList<Seen> seen = clickCreateUpg({choose(hex), choose(target), pressOk()});
+        const QList<SeenDialog> seen = clickCreateUpg({chooseFile(hex), chooseFile(target), pressOk()});
 
         QCOMPARE(seen.size(), 3);
         verifyErrorBox(seen[2]);

@@ -1,0 +1,52 @@
+#include "bootimagecommand.h"
+
+#include "bootimagebuilder.h"
+#include "flashtool.h"
+#include "hextobin.h"
+#include "productionserial.h"
+
+#include <QCoreApplication>
+#include <QDate>
+
+BootImageCommand::BootImageCommand(QTextStream &out, QTextStream &err) : out(out), err(err) {}
+
+int BootImageCommand::run(const QString &hexFileName, const QString &outFileName,
+                          const QString &serial)
+{
+    const QString productionSerial =
+        serial.isNull() ? ProductionSerial::preselected(QDate::currentDate()) : serial;
+    if (!ProductionSerial::isValid(productionSerial))
+        return usage(QStringLiteral("the serial '%1' is not YYMMDDNNN with YY 00 to 99, MM 01 to "
+                                    "12, DD 01 to 31 and NNN 001 to 999")
+                         .arg(productionSerial));
+
+    QByteArray image;
+    const int result = BootImageBuilder::build(hexFileName, productionSerial, &image);
+    if (result != HexToBinOk)
+        return failure(QStringLiteral("HexToBin error: %1) %2: %3")
+                           .arg(result)
+                           .arg(hexFileName, HexToBinResultText(result)));
+
+    QString error;
+    if (!BootImageBuilder::write(outFileName, image, &error))
+        return failure(QStringLiteral("cannot write %1: %2").arg(outFileName, error));
+
+    out << "Serial: " << productionSerial << '\n' << "Bootloader image: " << outFileName << '\n';
+    out.flush();
+    return FlashTool::ExitSuccess;
+}
+
+int BootImageCommand::failure(const QString &message)
+{
+    err << QCoreApplication::applicationName() << ": " << message << '\n';
+    err.flush();
+    return FlashTool::ExitFailure;
+}
+
+int BootImageCommand::usage(const QString &message)
+{
+    err << QCoreApplication::applicationName() << ": " << message << "\nTry '"
+        << QCoreApplication::applicationName() << " --help'.\n";
+    err.flush();
+    return FlashTool::ExitUsage;
+}

@@ -1,0 +1,47 @@
+#ifndef TQ470_SERVICECOMMANDS_H
+#define TQ470_SERVICECOMMANDS_H
+
+#include <QByteArray>
+#include <QString>
+#include <QTextStream>
+
+class USBTQ470;
+
+// The window's service commands without their dialogs:
+//   read ADDRESS LENGTH             the decoded dump of device memory
+//   read-ext ADDRESS LENGTH         the decoded dump of external flash
+//   write-ext ADDRESS LENGTH DATA   fills external flash with the low byte of DATA
+//   write-ext-bin FILE.bin          writes FILE at external address 0 and verifies it
+//   write-page PATTERN              fills the test page at 0x08005000 with PATTERN
+//   run                             starts the application and lets the device go
+// ADDRESS and DATA are hexadecimal as the window's dialogs take them, 0x optional; LENGTH and
+// PATTERN are decimal within the dialogs' ranges. Each returns FlashTool's exit code: a device
+// failure the window passes over silently is a failure here.
+class ServiceCommands
+{
+public:
+    ServiceCommands(QTextStream &out, QTextStream &err);
+
+    int read(const QString &address, const QString &length);
+    int readExternal(const QString &address, const QString &length);
+    int writeExternal(const QString &address, const QString &length, const QString &data);
+    int writeExternalImage(const QString &fileName);
+    int writePage(const QString &pattern);
+    int run();
+
+private:
+    // Each tells the user what is wrong when it returns false.
+    bool parseHex(const QString &name, const QString &text, quint32 *value);
+    bool parseDecimal(const QString &name, const QString &text, int minimum, int maximum,
+                      int *value);
+    bool connect(USBTQ470 &device);
+
+    void printLogEntry(const QString &entry);
+    int failure(const QString &message);
+    void complain(const QString &message);
+
+    QTextStream &out;
+    QTextStream &err;
+};
+
+#endif
