@@ -25,25 +25,22 @@ ServiceCommands::ServiceCommands(QTextStream &out, QTextStream &err) : out(out),
 
 int ServiceCommands::read(const QString &address, const QString &length)
 {
-    quint32 from = 0;
-    int count = 0;
-    if (!parseHex(QStringLiteral("ADDRESS"), address, &from) ||
-        !parseDecimal(QStringLiteral("LENGTH"), length, ServiceLimits::LengthMinimum,
-                      ServiceLimits::LengthMaximum, &count))
-        return FlashTool::ExitUsage;
-
-    USBTQ470 device;
-    if (!connect(device))
-        return FlashTool::ExitFailure;
-    QByteArray data;
-    if (!MemoryTools(device).read(from, count, &data))
-        return failure(
-            QStringLiteral("ReadMemoryFromAddress failed at 0x%1").arg(from, 0, HexBase));
-    printLogEntry(QString::fromLatin1(HexDump(data.constData(), int(data.size()))));
-    return FlashTool::ExitSuccess;
+    return dump(address, length, "ReadMemoryFromAddress",
+                [](USBTQ470 &device, quint32 from, int count, QByteArray *data) {
+                    return MemoryTools(device).read(from, count, data);
+                });
 }
 
 int ServiceCommands::readExternal(const QString &address, const QString &length)
+{
+    return dump(address, length, "ReadExternalFlashFromAddress",
+                [](USBTQ470 &device, quint32 from, int count, QByteArray *data) {
+                    return ExternalFlashTools(device).read(from, count, data);
+                });
+}
+
+int ServiceCommands::dump(const QString &address, const QString &length, const char *operation,
+                          const Reader &read)
 {
     quint32 from = 0;
     int count = 0;
@@ -56,9 +53,10 @@ int ServiceCommands::readExternal(const QString &address, const QString &length)
     if (!connect(device))
         return FlashTool::ExitFailure;
     QByteArray data;
-    if (!ExternalFlashTools(device).read(from, count, &data))
-        return failure(
-            QStringLiteral("ReadExternalFlashFromAddress failed at 0x%1").arg(from, 0, HexBase));
+    if (!read(device, from, count, &data))
+        return failure(QStringLiteral("%1 failed at 0x%2")
+                           .arg(QLatin1String(operation))
+                           .arg(from, 0, HexBase));
     printLogEntry(QString::fromLatin1(HexDump(data.constData(), int(data.size()))));
     return FlashTool::ExitSuccess;
 }

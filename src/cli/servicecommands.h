@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTextStream>
 
+#include <functional>
+
 class USBTQ470;
 
 // The window's service commands without their dialogs:
@@ -30,6 +32,12 @@ public:
     int run();
 
 private:
+    using Reader = std::function<bool(USBTQ470 &device, quint32 address, int length,
+                                      QByteArray *data)>;
+    // Reads LENGTH bytes at ADDRESS with the reader and prints the dump.
+    int dump(const QString &address, const QString &length, const char *operation,
+             const Reader &read);
+
     // Each tells the user what is wrong when it returns false.
     bool parseHex(const QString &name, const QString &text, quint32 *value);
     bool parseDecimal(const QString &name, const QString &text, int minimum, int maximum,
