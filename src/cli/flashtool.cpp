@@ -73,7 +73,8 @@ int FlashTool::run(const QStringList &arguments)
         QStringLiteral("Write the device layers' debug lines to standard error."));
     parser.addOption(debugOption);
     const QCommandLineOption fillOption(
-        QStringLiteral("fill"), QStringLiteral("hex2bin: the byte for addresses the file leaves out."),
+        QStringLiteral("fill"),
+        QStringLiteral("hex2bin: the byte for addresses the file leaves out."),
         QStringLiteral("BYTE"));
     parser.addOption(fillOption);
     const QCommandLineOption serialOption(
@@ -83,7 +84,8 @@ int FlashTool::run(const QStringList &arguments)
     parser.addOption(serialOption);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
     parser.addPositionalArgument(QStringLiteral("arguments"),
-                                 QStringLiteral("The command's arguments."), QStringLiteral("[...]"));
+                                 QStringLiteral("The command's arguments."),
+                                 QStringLiteral("[...]"));
     parser.process(arguments);
 
     showDebugOutput = parser.isSet(debugOption);
@@ -145,10 +147,12 @@ int FlashTool::info()
 
     out << "Serial: " << QString::fromLatin1(identity.serial) << '\n';
     if (versionRead) {
-        out << "Version: " << QString::fromLatin1(DeviceIdentity::firstVersionText(identity.versionBlock))
+        out << "Version: "
+            << QString::fromLatin1(DeviceIdentity::firstVersionText(identity.versionBlock))
             << '\n';
         out << "Version: "
-            << QString::fromLatin1(DeviceIdentity::secondVersionText(identity.versionBlock)) << '\n';
+            << QString::fromLatin1(DeviceIdentity::secondVersionText(identity.versionBlock))
+            << '\n';
     }
     out << "Mode: " << DeviceIdentity::modeName(identity.mode) << '\n';
     out.flush();

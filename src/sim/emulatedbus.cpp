@@ -123,7 +123,8 @@ struct EmulatedBus::Private : std::enable_shared_from_this<Private>
 
     ~Private();
 
-    Node *addNode(DeviceId id, int port, int devnum, const std::shared_ptr<SimulatedDevice> &device);
+    Node *addNode(DeviceId id, int port, int devnum,
+                  const std::shared_ptr<SimulatedDevice> &device);
     void removeNode(Node &node);
     bool plugSlot(DeviceId id, Slot &slot);
     int allocateDevnum();

@@ -167,7 +167,8 @@ bool FaultPlan::parseRule(const QString &ruleText, FaultRule *rule, QString *err
         const QString key = parts.at(i).left(equals);
         const QString value = equals < 0 ? QString() : parts.at(i).mid(equals + 1);
         if (equals < 0 || value.isEmpty())
-            return fail(error, QStringLiteral("'%1' in '%2' is not KEY=VALUE").arg(parts.at(i), ruleText));
+            return fail(error, QStringLiteral("'%1' in '%2' is not KEY=VALUE")
+                                   .arg(parts.at(i), ruleText));
         if (std::none_of(std::begin(RuleKeys), std::end(RuleKeys),
                          [&key](const char *known) { return key == QLatin1String(known); }))
             return fail(error, QStringLiteral("unknown key '%1' in '%2'").arg(key, ruleText));
@@ -176,7 +177,8 @@ bool FaultPlan::parseRule(const QString &ruleText, FaultRule *rule, QString *err
         seen.append(key);
 
         const auto badValue = [&]() {
-            return fail(error, QStringLiteral("bad value '%1' for %2 in '%3'").arg(value, key, ruleText));
+            return fail(error, QStringLiteral("bad value '%1' for %2 in '%3'")
+                                   .arg(value, key, ruleText));
         };
         const auto onlyFor = [&](FaultKind kind) {
             return fail(error, QStringLiteral("%1= applies to %2 faults only, not to '%3'")

@@ -13,7 +13,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     char *end = nullptr;
-    const unsigned long seed = argc == 3 ? std::strtoul(argv[2], &end, 0) : SampleFirmware::DefaultSeed;
+    const unsigned long seed =
+        argc == 3 ? std::strtoul(argv[2], &end, 0) : SampleFirmware::DefaultSeed;
     if (argc == 3 && (end == argv[2] || *end != '\0')) {
         std::fprintf(stderr, "%s: the seed must be a number, not '%s'\n", argv[0], argv[2]);
         return 2;

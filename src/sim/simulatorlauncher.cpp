@@ -178,7 +178,8 @@ int SimulatorLauncher::runCommand(const QString &testbedDirectory) const
     int exitCode = 0;
     if (spawnError != 0) {
         report(QStringLiteral("cannot run %1: %2")
-                   .arg(m_options.command().first(), QString::fromLocal8Bit(std::strerror(spawnError))));
+                   .arg(m_options.command().first(),
+                        QString::fromLocal8Bit(std::strerror(spawnError))));
         exitCode = spawnError == ENOENT ? ExitNotFound : ExitCannotRun;
     } else {
         childProcess = child;

@@ -178,7 +178,8 @@ QString Tq470Model::serialText() const
 
 QByteArray Tq470Model::readInternal(quint32 address, int length) const
 {
-    if (length < 0 || !inRange(address, quint64(length), Bootloader::FlashBase, Bootloader::FlashSize))
+    if (length < 0
+        || !inRange(address, quint64(length), Bootloader::FlashBase, Bootloader::FlashSize))
         return QByteArray();
     return m_state.internalFlash.mid(int(address - Bootloader::FlashBase), length);
 }

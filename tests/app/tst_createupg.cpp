@@ -140,7 +140,8 @@ private Q_SLOTS:
     {
         const QString hex = hexFile(Hex::file(0x08004000, Hex::pattern(64)));
         const QString target = dir->filePath(QStringLiteral("missing/firmware.upg"));
-        const QList<SeenDialog> seen = clickCreateUpg({chooseFile(hex), chooseFile(target), pressOk()});
+        const QList<SeenDialog> seen =
+            clickCreateUpg({chooseFile(hex), chooseFile(target), pressOk()});
 
         QCOMPARE(seen.size(), 3);
         verifyErrorBox(seen[2]);

@@ -1,7 +1,8 @@
+#include "filecontents.h"
 #include "intelhextext.h"
+#include "processrun.h"
 
 #include <QDate>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,28 +23,13 @@ class TestBootImageCommand : public QObject
 {
     Q_OBJECT
 
-    struct Run {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
+    using Run = ProcessRun;
 
     QTemporaryDir dir;
 
     static Run flash(const QStringList &arguments)
     {
-        QProcess process;
-        process.start(QStringLiteral(TQ470_FLASH), arguments);
-        Run result;
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-            return result;
-        }
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.out = process.readAllStandardOutput();
-        result.err = process.readAllStandardError();
-        return result;
+        return runProcess(QStringLiteral(TQ470_FLASH), arguments, 60000);
     }
 
     QString path(const char *name) const { return dir.filePath(QLatin1String(name)); }
@@ -54,12 +40,6 @@ class TestBootImageCommand : public QObject
         if (!Hex::write(fileName, text))
             qFatal("cannot write %s", qPrintable(fileName));
         return fileName;
-    }
-
-    static QByteArray contents(const QString &fileName)
-    {
-        QFile file(fileName);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
 private Q_SLOTS:
@@ -88,7 +68,7 @@ private Q_SLOTS:
         expected.replace(0x08000100 - WindowStart, low.size(), low);
         expected.replace(0x08003FE8 - WindowStart, high.size(), high);
         expected.replace(SerialOffset, SerialDigits, "261205001");
-        QCOMPARE(contents(output).toHex(), expected.toHex());
+        QCOMPARE(fileContents(output).toHex(), expected.toHex());
     }
 
     void serialDefaultsToTodayAndNumber001()
@@ -99,7 +79,7 @@ private Q_SLOTS:
         const QDate after = QDate::currentDate();
         QVERIFY2(r.exitCode == 0, r.err.constData());
 
-        const QByteArray serial = contents(output).mid(SerialOffset, SerialDigits);
+        const QByteArray serial = fileContents(output).mid(SerialOffset, SerialDigits);
         const QStringList today{before.toString("yyMMdd001"), after.toString("yyMMdd001")};
         QVERIFY2(today.contains(QString::fromLatin1(serial)), serial.constData());
         QVERIFY(r.out.contains(serial));

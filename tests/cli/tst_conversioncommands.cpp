@@ -1,7 +1,8 @@
+#include "filecontents.h"
 #include "intelhextext.h"
+#include "processrun.h"
 #include "upgradefile.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -20,28 +21,13 @@ class TestConversionCommands : public QObject
 {
     Q_OBJECT
 
-    struct Run {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
+    using Run = ProcessRun;
 
     QTemporaryDir dir;
 
     static Run flash(const QStringList &arguments)
     {
-        QProcess process;
-        process.start(QStringLiteral(TQ470_FLASH), arguments);
-        Run result;
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-            return result;
-        }
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.out = process.readAllStandardOutput();
-        result.err = process.readAllStandardError();
-        return result;
+        return runProcess(QStringLiteral(TQ470_FLASH), arguments, 60000);
     }
 
     QString path(const char *name) const { return dir.filePath(QLatin1String(name)); }
@@ -52,12 +38,6 @@ class TestConversionCommands : public QObject
         if (!Hex::write(fileName, text))
             qFatal("cannot write %s", qPrintable(fileName));
         return fileName;
-    }
-
-    static QByteArray contents(const QString &fileName)
-    {
-        QFile file(fileName);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
 private Q_SLOTS:
@@ -142,7 +122,7 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains(message), r.err.constData());
         QVERIFY(r.out.isEmpty());
-        QCOMPARE(contents(output), targetExists ? PreviousContents : QByteArray());
+        QCOMPARE(fileContents(output), targetExists ? PreviousContents : QByteArray());
         QStringList expectedFiles;
         if (!hex.isNull())
             expectedFiles << "input.hex";
@@ -183,7 +163,7 @@ private Q_SLOTS:
                               hexFile(Hex::file(0x08004000, Hex::pattern(0x10))), output} +
                   window);
         QVERIFY2(r.exitCode == 0, r.err.constData());
-        QCOMPARE(contents(output).toHex(' '), expected.toHex(' '));
+        QCOMPARE(fileContents(output).toHex(' '), expected.toHex(' '));
     }
 
     void hex2binRefuses_data()

@@ -1,4 +1,5 @@
-#include <QProcess>
+#include "processrun.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,29 +19,12 @@ private Q_SLOTS:
     void badUsage();
 
 private:
-    struct Run {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
-    static Run run(const QString &program, const QStringList &arguments);
-};
-
-TestFlashTool::Run TestFlashTool::run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    Run result;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
+    using Run = ProcessRun;
+    static Run run(const QString &program, const QStringList &arguments)
+    {
+        return runProcess(program, arguments, 60000);
     }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
+};
 
 void TestFlashTool::infoOnSimulatedDevice_data()
 {
@@ -112,9 +96,11 @@ void TestFlashTool::hexdumpPrintsHeaderAndLines()
     QCOMPARE(lines.size(), 4);
     QVERIFY(lines.at(0).startsWith(" src address: 0x"));
     QCOMPARE(lines.at(1),
-             QByteArray("0x0000: 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 < 0123456789ABCDEF >"));
+             QByteArray("0x0000: 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46"
+                        " < 0123456789ABCDEF >"));
     QCOMPARE(lines.at(2),
-             QByteArray("0x0010: 47 48 49 4a                                     < GHIJ             >"));
+             QByteArray("0x0010: 47 48 49 4a                                    "
+                        " < GHIJ             >"));
     QCOMPARE(lines.at(3), QByteArray());
 }
 

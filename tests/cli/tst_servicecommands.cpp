@@ -1,8 +1,9 @@
 #include "encoding.h"
+#include "filecontents.h"
+#include "processrun.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,19 +22,10 @@ struct Run {
 
 Run runProcess(const QStringList &simOptions, const QStringList &command)
 {
-    QProcess process;
-    process.start(QStringLiteral(TQ470_SIM),
-                  simOptions + QStringList{"--", QStringLiteral(TQ470_FLASH)} + command);
-    Run result;
-    if (!process.waitForFinished(ProcessTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = QString::fromLatin1(process.readAllStandardOutput());
-    result.err = QString::fromLatin1(process.readAllStandardError());
-    return result;
+    const ProcessRun run = ::runProcess(
+        QStringLiteral(TQ470_SIM),
+        simOptions + QStringList{"--", QStringLiteral(TQ470_FLASH)} + command, ProcessTimeoutMs);
+    return {run.exitCode, QString::fromLatin1(run.out), QString::fromLatin1(run.err)};
 }
 
 // The bytes of a hex dump, in order.
@@ -47,12 +39,6 @@ QByteArray dumpedBytes(const QString &text)
             bytes += char(hex.toUInt(nullptr, 16));
     }
     return bytes;
-}
-
-QByteArray fileContents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)

@@ -1,9 +1,10 @@
 #include "encoding.h"
+#include "filecontents.h"
+#include "processrun.h"
 #include "upgradefile.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,18 +24,14 @@ struct Run
 
 Run runProcess(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(TQ470_SIM), arguments);
+    const ProcessRun run = ::runProcess(QStringLiteral(TQ470_SIM), arguments, ProcessTimeoutMs);
     Run result;
-    if (!process.waitForFinished(ProcessTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
+    if (!run.finished)
         return result;
-    }
     result.finished = true;
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.outLines = QString::fromLatin1(process.readAllStandardOutput()).split('\n');
-    result.errLines = QString::fromLatin1(process.readAllStandardError()).split('\n');
+    result.exitCode = run.exitCode;
+    result.outLines = QString::fromLatin1(run.out).split('\n');
+    result.errLines = QString::fromLatin1(run.err).split('\n');
     return result;
 }
 
@@ -54,12 +51,6 @@ QByteArray plainImage()
         image[i] = char(x >> 16);
     }
     return image;
-}
-
-QByteArray fileContents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString storedMode(const QString &stateDir)

@@ -44,7 +44,8 @@ void TestDeviceIdentity::versionTexts_data()
     QByteArray block(32, '\0');
     block.replace(0, 4, "v1.7");
     block.replace(16, 10, "2026-11-20");
-    QTest::newRow("two terminated texts") << block << QByteArray("v1.7") << QByteArray("2026-11-20");
+    QTest::newRow("two terminated texts")
+        << block << QByteArray("v1.7") << QByteArray("2026-11-20");
 
     const QByteArray full(32, 'x');
     QTest::newRow("no terminator: first runs through the block, second to its end")

@@ -26,11 +26,14 @@ void TestHexDump::lines_data()
 
     QTest::newRow("twenty characters: a full line and a padded last line")
         << QByteArray("0123456789ABCDEFGHIJ")
-        << QByteArray("\n0x0000: 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46 < 0123456789ABCDEF >"
-                      "\n0x0010: 47 48 49 4a                                     < GHIJ             >");
+        << QByteArray("\n0x0000: 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46"
+                      " < 0123456789ABCDEF >"
+                      "\n0x0010: 47 48 49 4a                                    "
+                      " < GHIJ             >");
     QTest::newRow("sixteen bytes give one full line and no last line")
         << QByteArray("ABCDEFGHIJKLMNOP")
-        << QByteArray("\n0x0000: 41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50 < ABCDEFGHIJKLMNOP >");
+        << QByteArray("\n0x0000: 41 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 50"
+                      " < ABCDEFGHIJKLMNOP >");
     QTest::newRow("no bytes give only the header") << QByteArray() << QByteArray();
     QTest::newRow("control and high bytes show as dots, 0x20 and 0x7f as themselves")
         << QByteArray("\x00\x1f\x20\x7f\x80\xff", 6)

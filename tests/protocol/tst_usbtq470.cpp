@@ -71,8 +71,6 @@ void TestUsbTq470::constructorFixesTheTq470Ids()
     DebugCapture debug;
     USBTQ470 device;
     QCOMPARE(debug.lines(), QStringList{QStringLiteral("USBTQ470 constructor")});
-    QCOMPARE(device.metaObject()->className(), "USBTQ470");
-    QCOMPARE(device.metaObject()->superClass()->className(), "UsbDevice");
 
     SimTestBus::plugFresh();
     QCOMPARE(device.connect(), 0);
@@ -278,7 +276,8 @@ void TestUsbTq470::runApplicationSwitchesTheDevice()
     DebugCapture debug;
     device.RunApplication();
     QCOMPARE(debug.lines().first(), QStringLiteral("USBTQ470::RunApplication(void)"));
-    QVERIFY(debug.lines().contains(QStringLiteral("USB Control Send bRequest=4, wValue=0, wIndex=0 - OK.")));
+    QVERIFY(debug.lines().contains(
+        QStringLiteral("USB Control Send bRequest=4, wValue=0, wIndex=0 - OK.")));
     device.disconnect();
 
     QVERIFY(SimTestBus::bus().waitUntilAbsent(sim.id, 2000));
@@ -295,8 +294,6 @@ void TestUsbTq470::serialNumber_data()
     QTest::newRow("plain text") << QStringLiteral("ABC") << QByteArray("ABC");
     QTest::newRow("a character above U+00FF keeps its low byte")
         << QStringLiteral("A\u0141C") << QByteArray("AAC");
-    QTest::newRow("ten characters ending in a") << QStringLiteral("261205001a")
-                                                << QByteArray("261205001a");
     QTest::newRow("empty string") << QString() << QByteArray();
 }
 

@@ -67,7 +67,9 @@ private:
         return QTest::qExec(&test, argc, argv);                                                   \
     }
 
-#define TQ470_SIM_TEST_MAIN(TestClass) TQ470_SIM_TEST_MAIN_WITH(TQ470_SIM_TEST_APPLICATION, TestClass)
-#define TQ470_SIM_TEST_GUILESS_MAIN(TestClass) TQ470_SIM_TEST_MAIN_WITH(QCoreApplication, TestClass)
+#define TQ470_SIM_TEST_MAIN(TestClass) \
+    TQ470_SIM_TEST_MAIN_WITH(TQ470_SIM_TEST_APPLICATION, TestClass)
+#define TQ470_SIM_TEST_GUILESS_MAIN(TestClass) \
+    TQ470_SIM_TEST_MAIN_WITH(QCoreApplication, TestClass)
 
 #endif

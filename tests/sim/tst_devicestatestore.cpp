@@ -86,7 +86,8 @@ void TestDeviceStateStore::directoryWithoutFilesHoldsNoDevice()
     QTemporaryDir parent;
     QVERIFY(!DeviceStateStore(parent.path()).holdsDevice());
     QVERIFY(!DeviceStateStore(parent.filePath(QStringLiteral("missing"))).holdsDevice());
-    QVERIFY(writeFile(parent.filePath(QStringLiteral("device.json")), deviceJson("bootloader", "1")));
+    QVERIFY(writeFile(parent.filePath(QStringLiteral("device.json")),
+                      deviceJson("bootloader", "1")));
     QVERIFY(DeviceStateStore(parent.path()).holdsDevice());
 }
 

@@ -148,7 +148,8 @@ void TestEmulatedBus::scanFindsDeviceBesideRootHub()
             QCOMPARE(device->descriptor.idVendor, Bootloader::VendorId);
             QCOMPARE(device->descriptor.iSerialNumber, quint8(Bootloader::SerialStringIndex));
             QCOMPARE(int(device->devnum), SimTestBus::bus().deviceNumber(plugged.id));
-            QVERIFY(SimTestBus::bus().nodePath(plugged.id).endsWith(QLatin1String(device->filename)));
+            QVERIFY(SimTestBus::bus().nodePath(plugged.id)
+                        .endsWith(QLatin1String(device->filename)));
             QCOMPARE(int(device->config[0].interface[0].altsetting[0].bNumEndpoints), 2);
         }
     }

@@ -1,4 +1,5 @@
 #include "bootloaderprotocol.h"
+#include "processrun.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -13,12 +14,7 @@ constexpr int FinishMs = 30000;
 constexpr int Killed = 128 + 9;
 constexpr int Terminated = 128 + 15;
 
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = ProcessRun;
 
 QProcessEnvironment cleanEnvironment()
 {
@@ -30,19 +26,7 @@ QProcessEnvironment cleanEnvironment()
 
 Run launch(const QStringList &arguments)
 {
-    QProcess process;
-    process.setProcessEnvironment(cleanEnvironment());
-    process.start(QStringLiteral(TQ470_SIM), arguments);
-    Run run;
-    if (!process.waitForFinished(FinishMs)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return runProcess(QStringLiteral(TQ470_SIM), arguments, FinishMs, cleanEnvironment());
 }
 
 Run probe(const QStringList &options, const QStringList &probeArguments = {})
@@ -56,7 +40,8 @@ QString modeIn(const QString &stateDirectory)
     QFile file(stateDirectory + QStringLiteral("/device.json"));
     if (!file.open(QIODevice::ReadOnly))
         return QString();
-    return QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("mode")).toString();
+    const QJsonObject device = QJsonDocument::fromJson(file.readAll()).object();
+    return device.value(QStringLiteral("mode")).toString();
 }
 
 } // namespace
@@ -201,7 +186,8 @@ void TestLauncher::malformedStateIsRejected()
 
 void TestLauncher::signalEndingsAreReported()
 {
-    const Run run = launch({QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("kill -KILL $$")});
+    const Run run =
+        launch({QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("kill -KILL $$")});
     QCOMPARE(run.exitCode, Killed);
 }
 

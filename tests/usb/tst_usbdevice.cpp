@@ -122,8 +122,8 @@ void TestUsbDevice::identityAnswer()
     const QStringList lines = debug.lines();
     QCOMPARE(lines.first(), QStringLiteral("USB Connect"));
     QCOMPARE(countOf(lines, QStringLiteral("usb_claim_interface ")), 1);
-    QCOMPARE(countOf(lines, QStringLiteral(
-                                "USB Control Receive bRequest=255, wValue=0, wIndex=0, dataLength=2 - OK.")),
+    QCOMPARE(countOf(lines, QStringLiteral("USB Control Receive bRequest=255, wValue=0, wIndex=0,"
+                                           " dataLength=2 - OK.")),
              1);
     QCOMPARE(countStartingWith(lines, QStringLiteral("control_receivePrivate(  255 0 0 ")), 1);
     if (tqidLine.isEmpty()) {
@@ -239,22 +239,27 @@ void TestUsbDevice::controlLogLines_data()
 
     QTest::newRow("receive with data logs its length")
         << false << int(RequestReadMemory) << 0x3FD0 << int(FlashHigh) << 32 << 32
-        << QStringLiteral("USB Control Receive bRequest=1, wValue=16336, wIndex=2048, dataLength=32 - OK.");
+        << QStringLiteral("USB Control Receive bRequest=1, wValue=16336, wIndex=2048,"
+                          " dataLength=32 - OK.");
     QTest::newRow("wValue 0xFFFF is logged as 65535")
         << false << int(RequestReadMemory) << 0xFFFF << int(FlashHigh) << 1 << 1
-        << QStringLiteral("USB Control Receive bRequest=1, wValue=65535, wIndex=2048, dataLength=1 - OK.");
+        << QStringLiteral("USB Control Receive bRequest=1, wValue=65535, wIndex=2048,"
+                          " dataLength=1 - OK.");
     QTest::newRow("stalled receive logs ERROR")
         << false << int(RequestReadMemory) << 0 << 0 << 16 << -1
-        << QStringLiteral("USB Control Receive bRequest=1, wValue=0, wIndex=0, dataLength=16 - ERROR.");
+        << QStringLiteral("USB Control Receive bRequest=1, wValue=0, wIndex=0,"
+                          " dataLength=16 - ERROR.");
     QTest::newRow("send without data logs the short form")
         << true << int(RequestRunApplication) << 0 << 0 << 0 << 0
         << QStringLiteral("USB Control Send bRequest=4, wValue=0, wIndex=0 - OK.");
     QTest::newRow("send with data logs its length")
         << true << int(RequestWriteExternalFlash) << 0x0100 << 0 << 256 << 256
-        << QStringLiteral("USB Control Send bRequest=6, wValue=256, wIndex=0, dataLength=256 - OK.");
+        << QStringLiteral("USB Control Send bRequest=6, wValue=256, wIndex=0,"
+                          " dataLength=256 - OK.");
     QTest::newRow("stalled send logs ERROR")
         << true << int(RequestWritePage) << 0 << int(FlashHigh) << 2048 << -1
-        << QStringLiteral("USB Control Send bRequest=3, wValue=0, wIndex=2048, dataLength=2048 - ERROR.");
+        << QStringLiteral("USB Control Send bRequest=3, wValue=0, wIndex=2048,"
+                          " dataLength=2048 - ERROR.");
 }
 
 void TestUsbDevice::controlLogLines()
@@ -274,8 +279,10 @@ void TestUsbDevice::controlLogLines()
     QByteArray buffer(qMax(length, 1), '\0');
     char *data = length ? buffer.data() : nullptr;
     DebugCapture debug;
-    const int got = send ? transport.control_send(quint8(request), quint16(value), quint16(index), data, length)
-                         : transport.control_receive(quint8(request), quint16(value), quint16(index), data, length);
+    const int got = send ? transport.control_send(quint8(request), quint16(value),
+                                                  quint16(index), data, length)
+                         : transport.control_receive(quint8(request), quint16(value),
+                                                     quint16(index), data, length);
     QCOMPARE(got, result);
 
     QStringList expected;
@@ -298,7 +305,8 @@ void TestUsbDevice::sendWithoutBufferHasNoDataStage()
     DebugCapture debug;
     transport.control_send(RequestWriteTestBlock, 0, 0, nullptr, TestBlockSize);
     QCOMPARE(countStartingWith(debug.lines(),
-                               QStringLiteral("USB Control Send bRequest=2, wValue=0, wIndex=0, dataLength=512 - ")),
+                               QStringLiteral("USB Control Send bRequest=2, wValue=0, wIndex=0,"
+                                              " dataLength=512 - ")),
              1);
     const QList<LoggedRequest> log = device->requestLog();
     QCOMPARE(log.size(), 1);
@@ -317,8 +325,9 @@ void TestUsbDevice::shortReceiveStaysOpen()
     char buffer[64];
     DebugCapture debug;
     QCOMPARE(transport.control_receive(RequestReadMemory, 0, FlashHigh, buffer, 64), 10);
-    QCOMPARE(countOf(debug.lines(), QStringLiteral(
-                                        "USB Control Receive bRequest=1, wValue=0, wIndex=2048, dataLength=64 - OK.")),
+    QCOMPARE(countOf(debug.lines(),
+                     QStringLiteral("USB Control Receive bRequest=1, wValue=0, wIndex=2048,"
+                                    " dataLength=64 - OK.")),
              1);
     QCOMPARE(countOf(debug.lines(), QStringLiteral("USB Disconnect")), 0);
     QCOMPARE(transport.connection_status(), 0);
@@ -338,8 +347,8 @@ void TestUsbDevice::failedTransferClosesAndNextOneSearches()
         DebugCapture debug;
         QCOMPARE(transport.control_receive(RequestReadMemory, 0, FlashHigh, buffer, 16), -1);
         QCOMPARE(debug.lines(),
-                 (QStringList{QStringLiteral(
-                                  "USB Control Receive bRequest=1, wValue=0, wIndex=2048, dataLength=16 - ERROR."),
+                 (QStringList{QStringLiteral("USB Control Receive bRequest=1, wValue=0,"
+                                             " wIndex=2048, dataLength=16 - ERROR."),
                               QStringLiteral("USB Disconnect")}));
     }
     QCOMPARE(transport.connection_status(), -1);
@@ -347,8 +356,9 @@ void TestUsbDevice::failedTransferClosesAndNextOneSearches()
     DebugCapture debug;
     QCOMPARE(transport.control_receive(RequestReadMemory, 0, FlashHigh, buffer, 16), 16);
     QCOMPARE(debug.lines().first(), QStringLiteral("USB Connect"));
-    QCOMPARE(debug.lines().last(), QStringLiteral(
-                                       "USB Control Receive bRequest=1, wValue=0, wIndex=2048, dataLength=16 - OK."));
+    QCOMPARE(debug.lines().last(),
+             QStringLiteral("USB Control Receive bRequest=1, wValue=0, wIndex=2048,"
+                            " dataLength=16 - OK."));
     QCOMPARE(requestsWithCode(device, RequestIdentity), 2);
 }
 
@@ -376,7 +386,8 @@ void TestUsbDevice::receiveWithoutLengthIsAFailure()
     DebugCapture debug;
     QCOMPARE(transport.control_receive(RequestReadMemory, 0, FlashHigh, buffer, 0), -1);
     QCOMPARE(debug.lines(),
-             (QStringList{QStringLiteral("USB Control Receive bRequest=1, wValue=0, wIndex=2048 - ERROR."),
+             (QStringList{QStringLiteral("USB Control Receive bRequest=1, wValue=0,"
+                                         " wIndex=2048 - ERROR."),
                           QStringLiteral("USB Disconnect")}));
     QVERIFY(device->requestLog().isEmpty());
 }
@@ -408,7 +419,8 @@ void TestUsbDevice::destructorReleasesOpenDevice()
     DebugCapture debug;
     delete transport;
     QCOMPARE(debug.lines(),
-             (QStringList{QStringLiteral("UsbDevice destructor"), QStringLiteral("USB Disconnect")}));
+             (QStringList{QStringLiteral("UsbDevice destructor"),
+                          QStringLiteral("USB Disconnect")}));
 }
 
 void TestUsbDevice::twoThreadsNeverInterleaveOnTheWire()

@@ -301,15 +301,18 @@ private Q_SLOTS:
         QTest::newRow("page write always stalls")
             << FileKind::Valid << QString()
             << QStringList{"stall:request=0x03:address=" + brokenPage}
-            << identified + QStringList{"Writting firmware ... ", "ERROR"} << int(BrokenPage) << true;
+            << identified + QStringList{"Writting firmware ... ", "ERROR"}
+            << int(BrokenPage) << true;
         QTest::newRow("page read-back always stalls")
             << FileKind::Valid << QString()
             << QStringList{"stall:request=0x01:address=" + brokenPage}
-            << identified + QStringList{"Writting firmware ... ", "ERROR"} << int(BrokenPage) << true;
+            << identified + QStringList{"Writting firmware ... ", "ERROR"}
+            << int(BrokenPage) << true;
         QTest::newRow("page always reads back different")
             << FileKind::Valid << QString()
             << QStringList{"corrupt:request=0x01:address=" + brokenPage}
-            << identified + QStringList{"Writting firmware ... ", "ERROR"} << int(BrokenPage) << true;
+            << identified + QStringList{"Writting firmware ... ", "ERROR"}
+            << int(BrokenPage) << true;
         QTest::newRow("external flash write fails")
             << FileKind::Valid << QString() << QStringList{"stall:request=0x06:address=0"}
             << pagesWritten + QStringList{"Writting External Flash ... ", "Error"}
@@ -317,8 +320,8 @@ private Q_SLOTS:
         QTest::newRow("external flash read fails")
             << FileKind::Valid << QString() << QStringList{"stall:request=0x05"}
             << pagesWritten
-                   + QStringList{"Writting External Flash ... ", "OK", "Verify External Flash ...  ",
-                                 "Error"}
+                   + QStringList{"Writting External Flash ... ", "OK",
+                                 "Verify External Flash ...  ", "Error"}
             << int(ApplicationPages) << true;
     }
 
