@@ -26,13 +26,18 @@ namespace {
 
 const char *const ProgramVersion = "2.00";
 
-// Where the external-flash images are built on the development machine; anywhere else the
-// dialog opens where the tool was started.
-QString imageStartDirectory()
+// Where the firmware and the external-flash images are built on the development machine.
+const char *const HexBuildDirectory = "E:/Projekty/ARM/TQ470/out";
+const char *const ImageBuildDirectory = "E:\\Projekty\\ARM\\Tq470\\out";
+
+// The build directory on the Windows development machine; anywhere else the dialog opens
+// where the tool was started.
+QString buildStartDirectory(const char *windowsPath)
 {
 #ifdef Q_OS_WIN
-    return QStringLiteral("E:\\Projekty\\ARM\\Tq470\\out");
+    return QLatin1String(windowsPath);
 #else
+    Q_UNUSED(windowsPath);
     return QDir::currentPath();
 #endif
 }
@@ -174,7 +179,8 @@ void TQ470_Bootloader::slotpushButtonWriteExtFlashBin(bool)
 {
     qDebug("TQ470_Bootloader::slotpushButtonWriteExtFlashBin(bool t)");
     const QString fileName = QFileDialog::getOpenFileName(this, tr("Open File"),
-                                                          imageStartDirectory(), tr("Bin (*.bin)"));
+                                                          buildStartDirectory(ImageBuildDirectory),
+                                                          tr("Bin (*.bin)"));
     if (fileName.isNull())
         return;
     QFile file(fileName);
@@ -249,15 +255,8 @@ void TQ470_Bootloader::slotpushButtonCreateUpg(bool)
     qDebug("TQ470_Bootloader::slotpushButtonCreateUpg(bool t)");
     ui->txt->clear();
 
-    // The firmware's build output on the development machine; anywhere else the dialog opens
-    // where the tool was started.
-#ifdef Q_OS_WIN
-    const QString hexDirectory = QStringLiteral("E:/Projekty/ARM/TQ470/out");
-#else
-    const QString hexDirectory = QDir::currentPath();
-#endif
-    const QString hexFileName =
-        QFileDialog::getOpenFileName(this, tr("Open File"), hexDirectory, tr("Hex (*.hex)"));
+    const QString hexFileName = QFileDialog::getOpenFileName(
+        this, tr("Open File"), buildStartDirectory(HexBuildDirectory), tr("Hex (*.hex)"));
     if (hexFileName.isNull())
         return;
 
