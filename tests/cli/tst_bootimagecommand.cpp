@@ -1,6 +1,6 @@
 #include "filecontents.h"
 #include "intelhextext.h"
-#include "processrun.h"
+#include "flashprocessfixture.h"
 
 #include <QDate>
 #include <QTemporaryDir>
@@ -19,35 +19,17 @@ const QByteArray BadChecksum(":0400000001020304F0\n");
 } // namespace
 
 // tq470-flash boot-image run as a process, the way a production script calls it.
-class TestBootImageCommand : public QObject
+class TestBootImageCommand : public QObject, private FlashProcessFixture
 {
     Q_OBJECT
 
     using Run = ProcessRun;
 
-    QTemporaryDir dir;
-
-    static Run flash(const QStringList &arguments)
-    {
-        return runProcess(QStringLiteral(TQ470_FLASH), arguments, 60000);
-    }
-
-    QString path(const char *name) const { return dir.filePath(QLatin1String(name)); }
-
-    QString hexFile(const QByteArray &text) const
-    {
-        const QString fileName = path("boot.hex");
-        if (!Hex::write(fileName, text))
-            qFatal("cannot write %s", qPrintable(fileName));
-        return fileName;
-    }
+public:
+    TestBootImageCommand() : FlashProcessFixture("boot.hex") {}
 
 private Q_SLOTS:
-    void init()
-    {
-        for (const QString &name : QDir(dir.path()).entryList(QDir::Files))
-            QFile::remove(dir.filePath(name));
-    }
+    void init() { removeFiles(); }
 
     void writesImageWithGivenSerial()
     {

@@ -1,6 +1,6 @@
 #include "filecontents.h"
 #include "intelhextext.h"
-#include "processrun.h"
+#include "flashprocessfixture.h"
 #include "upgradefile.h"
 
 #include <QTemporaryDir>
@@ -17,35 +17,17 @@ const QByteArray PreviousContents("an earlier file, to be kept");
 } // namespace
 
 // tq470-flash create-upg and hex2bin run as processes, the way a build script calls them.
-class TestConversionCommands : public QObject
+class TestConversionCommands : public QObject, private FlashProcessFixture
 {
     Q_OBJECT
 
     using Run = ProcessRun;
 
-    QTemporaryDir dir;
-
-    static Run flash(const QStringList &arguments)
-    {
-        return runProcess(QStringLiteral(TQ470_FLASH), arguments, 60000);
-    }
-
-    QString path(const char *name) const { return dir.filePath(QLatin1String(name)); }
-
-    QString hexFile(const QByteArray &text) const
-    {
-        const QString fileName = path("input.hex");
-        if (!Hex::write(fileName, text))
-            qFatal("cannot write %s", qPrintable(fileName));
-        return fileName;
-    }
+public:
+    TestConversionCommands() : FlashProcessFixture("input.hex") {}
 
 private Q_SLOTS:
-    void init()
-    {
-        for (const QString &name : QDir(dir.path()).entryList(QDir::Files))
-            QFile::remove(dir.filePath(name));
-    }
+    void init() { removeFiles(); }
 
     void createUpgWritesUpgradeFile()
     {
