@@ -1,8 +1,4 @@
-#include "debugcapture.h"
-#include "dialogscript.h"
-#include "intelhextext.h"
-#include "tq470_bootloader.h"
-#include "upgrader.h"
+#include "windowfixture.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,42 +30,23 @@ DialogScript::Answer acceptAsProposed()
 
 } // namespace
 
-class TestCreateBootBin : public QObject
+class TestCreateBootBin : public QObject, private WindowFixture
 {
     Q_OBJECT
-
-    std::unique_ptr<DebugCapture> debug;
-    TQ470_Bootloader *window = nullptr;
-    Upgrader *worker = nullptr;
-    std::unique_ptr<QTemporaryDir> dir;
-    QString startDirectory;
 
     // Data up to the window's last byte, and beyond it.
     QString hexFile(const QByteArray &text = Hex::records(HexDataAddress, HexData) +
                                              Hex::file(BeyondWindow, Hex::pattern(HexDataSize)))
     {
-        const QString fileName = dir->filePath(QLatin1String(HexFileName));
-        if (!Hex::write(fileName, text))
-            qFatal("cannot write %s", qPrintable(fileName));
-        return fileName;
+        return writeHex(QLatin1String(HexFileName), text);
     }
 
     QList<SeenDialog> clickCreateBootBin(QList<DialogScript::Answer> answers)
     {
-        DialogScript script(window, std::move(answers));
-        window->findChild<QPushButton *>(QStringLiteral("pushButtonCreateBootBin"))->click();
-        return script.seen;
+        return clickButton(QStringLiteral("pushButtonCreateBootBin"), std::move(answers));
     }
 
-    QStringList log() const
-    {
-        return window->findChild<QTextBrowser *>("txt")->toPlainText().split(QLatin1Char('\n'));
-    }
-
-    QStringList filesInDirectory() const
-    {
-        return QDir(dir->path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
-    }
+    QStringList log() const { return logBrowser()->toPlainText().split(QLatin1Char('\n')); }
 
     static void verifyItemDialog(const SeenDialog &seen, const QString &title, const QString &label,
                                  int count, const QString &preselected)
@@ -86,24 +63,11 @@ class TestCreateBootBin : public QObject
 private Q_SLOTS:
     void init()
     {
-        dir = std::make_unique<QTemporaryDir>();
-        startDirectory = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir->path()));
-        debug = std::make_unique<DebugCapture>();
-        window = new TQ470_Bootloader;
-        worker = window->worker();
+        openWindow(QLatin1String(EarlierLine));
         window->setToday(QDate(2026, 12, 5));
-        window->findChild<QTextBrowser *>("txt")->append(QLatin1String(EarlierLine));
     }
 
-    void cleanup()
-    {
-        delete window;
-        delete worker;
-        debug.reset();
-        QDir::setCurrent(startDirectory);
-        dir.reset();
-    }
+    void cleanup() { closeWindow(); }
 
     void savesImageUnderProposedName()
     {

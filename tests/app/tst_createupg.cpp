@@ -1,9 +1,5 @@
-#include "debugcapture.h"
-#include "dialogscript.h"
-#include "intelhextext.h"
-#include "tq470_bootloader.h"
 #include "upgradefile.h"
-#include "upgrader.h"
+#include "windowfixture.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,58 +17,25 @@ const char *const SlotLine = "TQ470_Bootloader::slotpushButtonCreateUpg(bool t)"
 
 } // namespace
 
-class TestCreateUpg : public QObject
+class TestCreateUpg : public QObject, private WindowFixture
 {
     Q_OBJECT
 
-    std::unique_ptr<DebugCapture> debug;
-    TQ470_Bootloader *window = nullptr;
-    Upgrader *worker = nullptr;
-    std::unique_ptr<QTemporaryDir> dir;
-    QString startDirectory;
-
     QString hexFile(const QByteArray &text)
     {
-        const QString fileName = dir->filePath(QStringLiteral("firmware.hex"));
-        if (!Hex::write(fileName, text))
-            qFatal("cannot write %s", qPrintable(fileName));
-        return fileName;
+        return writeHex(QStringLiteral("firmware.hex"), text);
     }
 
     QList<SeenDialog> clickCreateUpg(QList<DialogScript::Answer> answers)
     {
-        DialogScript script(window, std::move(answers));
-        window->findChild<QPushButton *>(QStringLiteral("pushButtonCreateUpg"))->click();
-        return script.seen;
+        return clickButton(QStringLiteral("pushButtonCreateUpg"), std::move(answers));
     }
 
-    QString log() const { return window->findChild<QTextBrowser *>("txt")->toPlainText(); }
-
-    QStringList filesInDirectory() const
-    {
-        return QDir(dir->path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
-    }
+    QString log() const { return logBrowser()->toPlainText(); }
 
 private Q_SLOTS:
-    void init()
-    {
-        dir = std::make_unique<QTemporaryDir>();
-        startDirectory = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir->path()));
-        debug = std::make_unique<DebugCapture>();
-        window = new TQ470_Bootloader;
-        worker = window->worker();
-        window->findChild<QTextBrowser *>("txt")->append(QStringLiteral("earlier line"));
-    }
-
-    void cleanup()
-    {
-        delete window;
-        delete worker;
-        debug.reset();
-        QDir::setCurrent(startDirectory);
-        dir.reset();
-    }
+    void init() { openWindow(QStringLiteral("earlier line")); }
+    void cleanup() { closeWindow(); }
 
     void cancelAtOpenDialogClearsLogOnly()
     {
