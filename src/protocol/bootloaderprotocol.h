@@ -34,6 +34,8 @@ constexpr int ExternalFlashRetries = 100;
 constexpr int SerialStringIndex = 3;
 constexpr int StringDescriptorType = 3;
 constexpr int StringDescriptorBufferSize = 256;
+// bLength and bDescriptorType come before the code units of a string descriptor.
+constexpr int StringDescriptorHeaderSize = 2;
 constexpr int SerialDigits = 9;
 // While the bootloader runs, the serial carries this marker after its nine digits.
 constexpr char BootloaderSerialMarker = 'b';

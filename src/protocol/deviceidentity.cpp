@@ -25,6 +25,18 @@ DeviceIdentity::Mode DeviceIdentity::modeFromSerial(const QByteArray &serial)
     return Mode::Unknown;
 }
 
+QByteArray DeviceIdentity::serialFromDescriptor(const QByteArray &descriptor)
+{
+    QByteArray serial;
+    for (int at = StringDescriptorHeaderSize; at + 1 < descriptor.size(); at += 2) {
+        const quint16 unit = quint16(quint8(descriptor[at]) | (quint8(descriptor[at + 1]) << 8));
+        if (unit == 0)
+            break;
+        serial.append(char(unit & 0xFF));
+    }
+    return serial;
+}
+
 const char *DeviceIdentity::modeName(Mode mode)
 {
     switch (mode) {

@@ -15,6 +15,9 @@ public:
     // The firmware that answers, told by the serial alone: nine digits while the application
     // runs, nine digits and the marker 'b' while the bootloader runs.
     static Mode modeFromSerial(const QByteArray &serial);
+    // The serial carried by a string descriptor (bLength, bDescriptorType, then UTF-16LE code
+    // units): the low byte of each unit up to the first zero unit or the end of the bytes.
+    static QByteArray serialFromDescriptor(const QByteArray &descriptor);
     static const char *modeName(Mode mode);
 
     // The zero-terminated texts at offsets 0 and 16 of the 32-byte version block.

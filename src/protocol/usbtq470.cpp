@@ -1,6 +1,7 @@
 #include "usbtq470.h"
 
 #include "bootloaderprotocol.h"
+#include "deviceidentity.h"
 #include "encoding.h"
 
 #include <QDebug>
@@ -95,16 +96,8 @@ void USBTQ470::RunApplication()
 
 QByteArray USBTQ470::ReadSerialNumber()
 {
-    QByteArray serial;
     char descriptor[StringDescriptorBufferSize];
     const int received = get_descriptor(StringDescriptorType, SerialStringIndex, descriptor,
                                         StringDescriptorBufferSize);
-    // A string descriptor: bLength, bDescriptorType, then UTF-16LE code units.
-    for (int at = 2; at + 1 < received; at += 2) {
-        const quint16 unit = quint16(quint8(descriptor[at]) | (quint8(descriptor[at + 1]) << 8));
-        if (unit == 0)
-            break;
-        serial.append(char(unit & 0xFF));
-    }
-    return serial;
+    return DeviceIdentity::serialFromDescriptor(QByteArray(descriptor, qMax(received, 0)));
 }
