@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, testing and running the tool needs on Debian 12.
+# Installs what building and running the tool needs on Debian 12; with --tests also what the
+# test suite needs beyond that (clang and its libFuzzer runtime for the fuzz harnesses).
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,9 @@ packages=(
     xvfb xauth imagemagick xdotool twm
     srecord
 )
+if [ "${1:-}" = --tests ]; then
+    packages+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

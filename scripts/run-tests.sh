@@ -1,21 +1,38 @@
 #!/usr/bin/env bash
-# Installs what the tests need, then builds and runs the whole suite twice: a normal build
-# and one with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what the tests need, then builds and runs the whole suite three times: a normal
+# build, one with AddressSanitizer and UndefinedBehaviorSanitizer, and one with
+# ThreadSanitizer; then runs each fuzz harness for 20 seconds.
+#
+#   scripts/run-tests.sh [VARIANT...]     (normal sanitize tsan fuzz; default: all four)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --tests
 
 export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
+export TSAN_OPTIONS="suppressions=$root/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+
+variants=("$@")
+[ ${#variants[@]} -gt 0 ] || variants=(normal sanitize tsan fuzz)
 
 status=0
-for variant in normal sanitize; do
+for variant in "${variants[@]}"; do
+    if [ "$variant" = fuzz ]; then
+        echo "=== fuzzing ==="
+        bash scripts/fuzz.sh 20 || status=1
+        continue
+    fi
     dir=build-$variant
     options=()
-    [ "$variant" = sanitize ] && options=(-DTQ470_SANITIZE=ON)
+    case $variant in
+        normal) ;;
+        sanitize) options=(-DTQ470_SANITIZE=ON) ;;
+        tsan) options=(-DTQ470_THREAD_SANITIZE=ON) ;;
+        *) echo "unknown variant: $variant" >&2; exit 2 ;;
+    esac
     echo "=== $variant build ==="
     bash scripts/build.sh "$dir" "${options[@]}"
     echo "=== $variant tests ==="
