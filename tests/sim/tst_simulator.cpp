@@ -248,7 +248,7 @@ void TestSimulator::launcher_data()
     row("--fault-rate, a seed that stalls", "SIM --fault-rate 0.5 --seed 7 SELF probe", 3, "-32");
     row("options with =", "SIM --fault-rate=0 --seed=9 --reenumerate-ms=0 SELF probe", 0, "eb00");
     row("SIGTERM is passed on, a signal ending is 128 + N",
-        "SIM sh -c 'kill -TERM $PPID; exec sleep 5'", 128 + 15, "");
+        "SIM sh -c 'sleep 0.2; kill -TERM $PPID; exec sleep 5'", 128 + 15, "");
     row("serial of eight digits", "SIM --serial 12345678 true", 2,
         "nine digits, not '12345678'\nTry 'tq470-sim --help'");
     row("rate above 1", "SIM --fault-rate 1.5 true", 2, "a number from 0 to 1, not '1.5'");
