@@ -1,13 +1,10 @@
 #ifndef TQ470_SIMTESTSUPPORT_H
 #define TQ470_SIMTESTSUPPORT_H
 
-#include "deviceoptions.h"
 #include "emulatedbus.h"
 #include "simulateddevice.h"
 
 #include <QtTest>
-
-#include <memory>
 
 // A simulated Tq470 plugged in for one test case.
 struct PluggedDevice
@@ -18,34 +15,39 @@ struct PluggedDevice
     SimulatedDevice *operator->() const { return device.get(); }
 };
 
-// The emulated bus of a Qt Test program whose code under test reaches simulated Tq470s through
-// the real libusb 0.1. The test main (TQ470_SIM_TEST_MAIN) creates it before the first test
-// function, hence before any usb_init(), and destroys it after the last; test functions reach
-// it through the static members.
+// The emulated bus of a test whose code reaches simulated Tq470s through the real libusb 0.1,
+// made by TQ470_SIM_TEST_MAIN before any usb_init(). plugFresh() first unplugs what is there.
 class SimTestBus
 {
 public:
-    SimTestBus();
-    ~SimTestBus();
-    SimTestBus(const SimTestBus &) = delete;
-    SimTestBus &operator=(const SimTestBus &) = delete;
+    SimTestBus() { s_bus = &m_bus; }
+    ~SimTestBus() { s_bus = nullptr; }
 
-    static EmulatedBus &bus();
-    // Unplugs whatever the previous test left on the bus and plugs one fresh device.
-    static PluggedDevice plugFresh(const DeviceOptions &options = DeviceOptions());
-    // The same with a device that already holds the given state.
-    static PluggedDevice plugFresh(const DeviceState &state, const DeviceOptions &options);
-    // Plugs one more device beside those on the bus.
-    static PluggedDevice plugAnother(const DeviceOptions &options = DeviceOptions());
-    static void unplugAll();
+    static EmulatedBus &bus() { return *s_bus; }
+    static PluggedDevice plugFresh(const DeviceOptions &options = DeviceOptions())
+    {
+        return plugFresh(Tq470Model::freshState(options.mode, options.serial), options);
+    }
+    static PluggedDevice plugFresh(const DeviceState &state, const DeviceOptions &options)
+    {
+        s_bus->unplugAll();
+        const auto device = std::make_shared<SimulatedDevice>(state, options);
+        return PluggedDevice{s_bus->plug(device), device};
+    }
+    static PluggedDevice plugAnother(const DeviceOptions &options = DeviceOptions())
+    {
+        const auto device = std::make_shared<SimulatedDevice>(options);
+        return PluggedDevice{s_bus->plug(device), device};
+    }
+    static void unplugAll() { s_bus->unplugAll(); }
 
 private:
+    static inline EmulatedBus *s_bus = nullptr;
     EmulatedBus m_bus;
 };
 
-// Like QTEST_MAIN: a QApplication when the test links Qt Widgets, a QGuiApplication with Qt
-// Gui, a QCoreApplication otherwise. The program first re-runs itself under umockdev's preload
-// library when it is not already under it.
+// Like QTEST_MAIN (QApplication with Qt Widgets, QGuiApplication with Qt Gui, QCoreApplication
+// otherwise), after re-running the program under umockdev's preload library if need be.
 #if defined(QT_WIDGETS_LIB)
 #include <QApplication>
 #define TQ470_SIM_TEST_APPLICATION QApplication
@@ -56,20 +58,18 @@ private:
 #define TQ470_SIM_TEST_APPLICATION QCoreApplication
 #endif
 
-#define TQ470_SIM_TEST_MAIN_WITH(Application, TestClass)                                        \
-    int main(int argc, char *argv[])                                                              \
-    {                                                                                             \
-        EmulatedBus::ensurePreloaded(argc, argv);                                                 \
-        Application application(argc, argv);                                                     \
-        SimTestBus simTestBus;                                                                    \
-        TestClass test;                                                                           \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                \
-        return QTest::qExec(&test, argc, argv);                                                   \
+#define TQ470_SIM_TEST_MAIN_WITH(Application, TestClass)                                           \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        EmulatedBus::ensurePreloaded(argc, argv);                                                  \
+        Application application(argc, argv);                                                       \
+        SimTestBus simTestBus;                                                                     \
+        TestClass test;                                                                            \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&test, argc, argv);                                                    \
     }
-
-#define TQ470_SIM_TEST_MAIN(TestClass) \
+#define TQ470_SIM_TEST_MAIN(TestClass)                                                             \
     TQ470_SIM_TEST_MAIN_WITH(TQ470_SIM_TEST_APPLICATION, TestClass)
-#define TQ470_SIM_TEST_GUILESS_MAIN(TestClass) \
-    TQ470_SIM_TEST_MAIN_WITH(QCoreApplication, TestClass)
+#define TQ470_SIM_TEST_GUILESS_MAIN(TestClass) TQ470_SIM_TEST_MAIN_WITH(QCoreApplication, TestClass)
 
 #endif
