@@ -41,13 +41,14 @@ protected:
     int control_receivePrivate(quint8 bRequest, quint16 wValue, quint16 wIndex, char *data,
                                int length);
 
+    // Protected so that a test can hold it and see another thread's transfer wait.
+    static QMutex deviceLock;
+
 private:
     quint16 product_id = 0;
     quint16 vendor_id = 0;
     quint16 device_id = 0;
     usb_dev_handle *handle = nullptr;
-
-    static QMutex deviceLock;
 };
 
 #endif

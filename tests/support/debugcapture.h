@@ -5,14 +5,13 @@
 #include <QMutexLocker>
 #include <QStringList>
 
-// Collects the qDebug lines written from any thread while it exists; other messages go on
-// to the previous handler so that test diagnostics stay visible.
+// Collects the qDebug lines written from any thread while it exists; other messages go on to
+// the previous handler so that test diagnostics stay visible.
 class DebugCapture
 {
 public:
     DebugCapture() : previous(qInstallMessageHandler(handle)) { current = this; }
     ~DebugCapture() { qInstallMessageHandler(previous); }
-
     QStringList lines() const
     {
         QMutexLocker locker(&mutex);
@@ -22,14 +21,11 @@ public:
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
-        if (type != QtDebugMsg) {
-            current->previous(type, context, message);
-            return;
-        }
+        if (type != QtDebugMsg)
+            return current->previous(type, context, message);
         QMutexLocker locker(&current->mutex);
         current->captured << message;
     }
-
     static inline DebugCapture *current = nullptr;
     QtMessageHandler previous;
     mutable QMutex mutex;
