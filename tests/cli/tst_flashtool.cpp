@@ -1,128 +1,196 @@
+#include "encoding.h"
+#include "intelhextext.h"
 #include "processrun.h"
+#include "testchecks.h"
+#include "upgradefile.h"
 
+#include <QDate>
+#include <QJsonDocument>
 #include <QTemporaryDir>
-#include <QtTest>
 
-// tq470-flash as a script sees it: run as a process, on the simulated device through
-// tq470-sim or with no device at all.
+namespace {
+
+constexpr int ProcessTimeoutMs = 60000;
+const char *const Direct = "direct"; // in the simulator column: no simulator
+
+// Runs in the current folder; under the simulator the device is kept in its folder "dev".
+ProcessRun flash(const QString &sim, const QString &arguments)
+{
+    QStringList command = arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (sim != QLatin1String(Direct))
+        command = QString("--state dev --reenumerate-ms 50 " + sim).split(' ', Qt::SkipEmptyParts) +
+                  QStringList{"--", TQ470_FLASH} + command;
+    return runProcess(sim == QLatin1String(Direct) ? TQ470_FLASH : TQ470_SIM, command,
+                      ProcessTimeoutMs);
+}
+
+QString storedMode()
+{
+    return QJsonDocument::fromJson(fileContents("dev/device.json"))["mode"].toString();
+}
+
+// A firmware image over the application and external-flash ranges, written as fw.upg.
+QByteArray writeUpgradeFile()
+{
+    QByteArray image(UpgradeFile::ImageSize, '\0');
+    quint32 x = 12345;
+    for (int i = UpgradeFile::ApplicationOffset; i < image.size(); ++i)
+        image[i] = char((x = x * 1103515245u + 12345u) >> 16);
+    QString error;
+    if (!UpgradeFile::write("fw.upg", image, &error))
+        qFatal("%s", qPrintable(error));
+    return image;
+}
+
+} // namespace
+
+// tq470-flash as a script sees it: a process in a scratch folder, on the simulated device
+// through tq470-sim or with no device at all.
 class TestFlashTool : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void infoOnSimulatedDevice_data();
-    void infoOnSimulatedDevice();
-    void infoWithoutDeviceFails();
-    void stateDirectoryIsCreated();
-    void hexdumpPrintsHeaderAndLines();
-    void badUsage_data();
-    void badUsage();
+    QTemporaryDir dir;
 
-private:
-    using Run = ProcessRun;
-    static Run run(const QString &program, const QStringList &arguments)
+private Q_SLOTS:
+    void init()
     {
-        return runProcess(program, arguments, 60000);
+        QVERIFY(QDir(dir.path()).removeRecursively() && QDir().mkpath(dir.path()));
+        QVERIFY(QDir::setCurrent(dir.path()));
+        const auto write = &IntelHexText::write;
+        QVERIFY(write("app.hex", IntelHexText::file(0x08003FFC, IntelHexText::pattern(16))));
+        QVERIFY(write("bad.hex", ":0400000001020304F0\n") && write("bad.upg", "wrong"));
+        QVERIFY(write("sixteen.bin", "0123456789ABCDEF"));
+    }
+
+    // Standard error and standard output are matched as patterns; stored: see verifyStored.
+    void command_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QStringList>("stored");
+        const auto row = [](const char *name, const QString &sim, const char *arguments,
+                            int exitCode, const QString &err, const QString &out = "^$",
+                            const QStringList &stored = {}) {
+            QTest::newRow(name) << sim << arguments << exitCode << err << out << stored;
+        };
+        const auto fails = [](const QString &text) { return "^tq470-flash: " + text + "\n$"; };
+        const auto usage = [](const QString &text) {
+            return "^tq470-flash: " + text + "\nTry 'tq470-flash --help'.\n$";
+        };
+        const QString none = "^$", dump = "^ src address: 0x[0-9a-f]+\n0x0000: %1\n$";
+        const QString fault = "--fault stall:request=0x0%1";
+        row("unknown command", Direct, "frobnicate x", 2,
+            usage("unknown command or wrong arguments: frobnicate x"));
+        row("hexdump: the header without the log's line break, then the rows", Direct,
+            "hexdump sixteen.bin", 0, none, dump.arg("30 31 32 .* 45 46 < 0123456789ABCDEF >"));
+        row("info --debug: serial, versions, mode; the USB layers' lines on standard error",
+            "--serial 261205007", "info --debug", 0, "USB Connect",
+            "^Serial: 261205007b\nVersion: Tq470 BL 1.07\nVersion: 2026-11-20\nMode: bootloader");
+        row("info when the version block cannot be read", fault.arg(1), "info", 1,
+            fails("the bootloader version block could not be read"), "^Serial: .*\nMode: ");
+        row("read: hexadecimal address with 0X, decimal length", "", "read 0X8003ff0 10", 0, none,
+            dump.arg("34 37 30 30 30 30 30 30 31 ff +< 470000001. +>"));
+        row("read stalls: a failure, no dump", fault.arg(1), "read 8000000 16", 1,
+            fails("ReadMemoryFromAddress failed at 0x8000000"));
+        row("read of address xyz", Direct, "read xyz 1", 2,
+            "^tq470-flash: Conversion error: ADDRESS 'xyz' is not a hexadecimal number");
+        row("read-ext: the external flash", "", "read-ext 3ff0 4", 0, none,
+            dump.arg("ff ff ff ff .*"));
+        row("write-ext 100 3 0x1234: three bytes of 0x34, logged, stored unencoded", "",
+            "write-ext 100 3 0x1234", 0, none, "^lenght:        3\naddress: 0x     100\n",
+            {"dev/external.bin ff ff343434ff"});
+        row("write-ext-bin: written at 0 and verified", "", "write-ext-bin sixteen.bin", 0, none,
+            "^Write OK\n$", {"dev/external.bin 0c 437a95b8", "dev/external.bin 10 ffffffff"});
+        row("write-ext-bin read back differs", "--fault corrupt:request=0x05:nth=1",
+            "write-ext-bin sixteen.bin", 1,
+            fails("memcmp: the external flash read back differs from sixteen.bin"));
+        row("write-page 90: the test page filled with 0x5a", "", "write-page 90", 0, none,
+            "^page write OK\n$", {"dev/internal.bin 5000 5a5a5a5a", "dev/internal.bin 57ff 5a"});
+        row("write-page 256", Direct, "write-page 256", 2,
+            usage("PATTERN '256' is not a decimal number from 0 to 255"));
+        row("run stalls", fault.arg(4), "run", 1,
+            fails("RunApplication: the device did not take request 0x04"));
+        row("upgrade of a file with a wrong header", "", "upgrade bad.upg", 1,
+            fails("the upgrade of the device did not complete"), "^bad.upg\nWrong file header\n$");
+        row("create-upg: the upgrade file and its two checksums", Direct,
+            "create-upg app.hex fw.upg", 0, none,
+            "^Application checksum: 0xead5c0ab\nExternal flash checksum: 0x00000000\n$",
+            {"fw.upg size 393282"});
+        row("create-upg of a HEX file with a wrong checksum: no file", Direct,
+            "create-upg bad.hex fw.upg", 1, fails("HexToBin error: -8\\) bad.hex: .+"), none,
+            {"fw.upg absent"});
+        row("hex2bin: hexadecimal window, default fill 0", Direct,
+            "hex2bin app.hex w.bin 0x08003FFA 0x08003ffd", 0, none, none,
+            {"w.bin size 4", "w.bin 0 00000108"});
+        row("hex2bin: decimal window, fill 010 is ten", Direct,
+            "hex2bin app.hex w.bin 134234106 134234107 --fill 010", 0, none, none,
+            {"w.bin size 2", "w.bin 0 0a0a"});
+        row("hex2bin: START above END", Direct, "hex2bin app.hex w.bin 0x20 0x1F", 2,
+            usage("START 0x20 lies above END 0x1F"), none, {"w.bin absent"});
+        row("boot-image --serial 261205001", Direct, "boot-image app.hex b.bin --serial 261205001",
+            0, none, "^Serial: 261205001\nBootloader image: b.bin\n$",
+            {"b.bin size 16384", "b.bin 3ff0 323631323035303031ffffff01080f16"});
+        row("boot-image --serial with month 13", Direct,
+            "boot-image app.hex b.bin --serial 261305001", 2,
+            "^tq470-flash: the serial '261305001' is not YYMMDDNNN", none, {"b.bin absent"});
+    }
+    void command()
+    {
+        QFETCH(QString, sim);
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, err);
+        QFETCH(QString, out);
+        QFETCH(QStringList, stored);
+        const ProcessRun r = flash(sim, arguments);
+        verifyMatches(QString::fromLatin1(r.err), err);
+        verifyMatches(QString::fromLatin1(r.out), out);
+        QCOMPARE(r.exitCode, exitCode);
+        for (const QString &entry : stored)
+            verifyStored(entry);
+    }
+
+    // With the worker's real waits. Whatever random faults do, the run ends, and it succeeds
+    // only for a device that holds the image and runs it.
+    void upgrade_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::newRow("from bootloader mode: the log, a line every ten percent of each bar") << "";
+        QTest::newRow("random faults, seed 4: success only with the image stored")
+            << "--fault-rate 0.005 --seed 4";
+    }
+    void upgrade()
+    {
+        QFETCH(QString, sim);
+        const QByteArray image = writeUpgradeFile();
+        const ProcessRun r = flash(sim, "upgrade fw.upg");
+        QString progress;
+        for (const char *bar : {"Flash", "External Flash Write", "External Flash Verify"})
+            for (int percent = 0; percent <= 100; percent += 10)
+                progress += QStringLiteral("%1: %2%\n").arg(QLatin1String(bar)).arg(percent);
+        if (sim.isEmpty()) {
+            QCOMPARE(QString::fromLatin1(r.err), progress);
+            QCOMPARE(QString::fromLatin1(r.out),
+                     QStringLiteral("fw.upg\n470000001b\nTq470 BL 1.07\n2026-11-20\nBootloader "
+                                    "mode\nWritting firmware ... \nOK\nWritting External Flash "
+                                    "... \nOK\nVerify External Flash ...  \nOK\n"));
+            QCOMPARE(r.exitCode, 0);
+        }
+        QVERIFY2(r.exitCode == 0 || r.exitCode == 1, qPrintable(QString::number(r.exitCode)));
+        QCOMPARE(storedMode(), r.exitCode == 0 ? "application" : "bootloader");
+        QByteArray sent = UpgradeFile::externalPart(image);
+        EncodeBuffer(sent.data(), int(sent.size()));
+        QVERIFY(r.exitCode == 1 || fileContents("dev/external.bin").left(sent.size()) == sent);
+        QVERIFY(r.exitCode == 1 ||
+                fileContents("dev/internal.bin")
+                        .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize) ==
+                    UpgradeFile::applicationPart(image));
     }
 };
-
-void TestFlashTool::infoOnSimulatedDevice_data()
-{
-    QTest::addColumn<QStringList>("simOptions");
-    QTest::addColumn<QByteArray>("serialLine");
-    QTest::addColumn<QByteArray>("modeLine");
-
-    QTest::newRow("bootloader by default")
-        << QStringList{QStringLiteral("--serial"), QStringLiteral("261205007")}
-        << QByteArray("Serial: 261205007b\n") << QByteArray("Mode: bootloader\n");
-    QTest::newRow("application on request")
-        << QStringList{QStringLiteral("--serial"), QStringLiteral("261205007"),
-                       QStringLiteral("--mode"), QStringLiteral("application")}
-        << QByteArray("Serial: 261205007\n") << QByteArray("Mode: application\n");
-}
-
-void TestFlashTool::infoOnSimulatedDevice()
-{
-    QFETCH(QStringList, simOptions);
-    QFETCH(QByteArray, serialLine);
-    QFETCH(QByteArray, modeLine);
-
-    const Run r = run(QStringLiteral(TQ470_SIM),
-                      simOptions + QStringList{QStringLiteral("--"), QStringLiteral(TQ470_FLASH),
-                                               QStringLiteral("info")});
-    QVERIFY2(r.exitCode == 0, r.err.constData());
-    QVERIFY2(r.out.contains(serialLine), r.out.constData());
-    QVERIFY2(r.out.contains(modeLine), r.out.constData());
-    QCOMPARE(r.out.count("Version: "), 2);
-    QVERIFY2(!r.err.contains("USB Connect"), "debug lines stay off without --debug");
-}
-
-void TestFlashTool::infoWithoutDeviceFails()
-{
-    const Run r = run(QStringLiteral(TQ470_SIM),
-                      {QStringLiteral("--unplugged"), QStringLiteral("--"),
-                       QStringLiteral(TQ470_FLASH), QStringLiteral("info")});
-    QCOMPARE(r.exitCode, 1);
-    QVERIFY(r.out.isEmpty());
-    QVERIFY2(r.err.contains("no Tq470 answers on USB"), r.err.constData());
-}
-
-void TestFlashTool::stateDirectoryIsCreated()
-{
-    QTemporaryDir parent;
-    QVERIFY(parent.isValid());
-    const QString state = parent.filePath(QStringLiteral("device"));
-
-    const Run r = run(QStringLiteral(TQ470_SIM),
-                      {QStringLiteral("--state"), state, QStringLiteral("--"),
-                       QStringLiteral(TQ470_FLASH), QStringLiteral("info")});
-    QVERIFY2(r.exitCode == 0, r.err.constData());
-    QCOMPARE(QFileInfo(state + QStringLiteral("/internal.bin")).size(), qint64(262144));
-    QCOMPARE(QFileInfo(state + QStringLiteral("/external.bin")).size(), qint64(2097152));
-    QVERIFY(QFileInfo::exists(state + QStringLiteral("/device.json")));
-}
-
-void TestFlashTool::hexdumpPrintsHeaderAndLines()
-{
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("twenty.bin")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("0123456789ABCDEFGHIJ");
-    file.close();
-
-    const Run r = run(QStringLiteral(TQ470_FLASH), {QStringLiteral("hexdump"), file.fileName()});
-    QCOMPARE(r.exitCode, 0);
-    const QList<QByteArray> lines = r.out.split('\n');
-    QCOMPARE(lines.size(), 4);
-    QVERIFY(lines.at(0).startsWith(" src address: 0x"));
-    QCOMPARE(lines.at(1),
-             QByteArray("0x0000: 30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46"
-                        " < 0123456789ABCDEF >"));
-    QCOMPARE(lines.at(2),
-             QByteArray("0x0010: 47 48 49 4a                                    "
-                        " < GHIJ             >"));
-    QCOMPARE(lines.at(3), QByteArray());
-}
-
-void TestFlashTool::badUsage_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("no command") << QStringList{} << 2;
-    QTest::newRow("unknown command") << QStringList{QStringLiteral("frobnicate")} << 2;
-    QTest::newRow("hexdump without a file") << QStringList{QStringLiteral("hexdump")} << 2;
-    QTest::newRow("hexdump of a missing file")
-        << QStringList{QStringLiteral("hexdump"), QStringLiteral("/nonexistent/file")} << 1;
-}
-
-void TestFlashTool::badUsage()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    const Run r = run(QStringLiteral(TQ470_FLASH), arguments);
-    QCOMPARE(r.exitCode, exitCode);
-    QVERIFY(!r.err.isEmpty());
-}
 
 QTEST_GUILESS_MAIN(TestFlashTool)
 #include "tst_flashtool.moc"

@@ -1,0 +1,227 @@
+#include "debugcapture.h"
+#include "dialogscript.h"
+#include "intelhextext.h"
+#include "simtestsupport.h"
+#include "testchecks.h"
+#include "tq470_bootloader.h"
+#include "upgrader.h"
+#include "usbtq470.h"
+
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+
+#include <memory>
+
+// What the window itself does around the tools: its dialogs, the values it proposes and
+// remembers, its log, its bars, what it shows; in a scratch folder, with a simulated Tq470.
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<DebugCapture> debug;
+    TQ470_Bootloader *window = nullptr;
+    PluggedDevice sim;
+    const QString startDirectory = QDir::currentPath();
+
+    QList<SeenDialog> click(const QString &button, const QStringList &answers)
+    {
+        DialogScript script(window, answers);
+        window->findChild<QPushButton *>("pushButton" + button)->click();
+        return script.seen;
+    }
+
+    QString log() const { return window->findChild<QTextBrowser *>("txt")->toPlainText(); }
+
+    QString bars() const
+    {
+        QStringList values;
+        for (const QProgressBar *bar : window->findChildren<QProgressBar *>()) // Flash, Wr, Rd
+            values << QString::number(bar->value());
+        return values.join(' ');
+    }
+
+    // "usb open|closed", "requests N" (sent to the device), "bars A B C", or verifyStored's.
+    void verifyState(const QString &entry)
+    {
+        const QString key = entry.section(' ', 0, 0);
+        const QHash<QString, QString> now{
+            {"usb", window->device()->connection_status() == 0 ? "open" : "closed"},
+            {"requests", QString::number(sim->requestLog().size())},
+            {"bars", bars()}};
+        if (now.contains(key))
+            QCOMPARE(now[key], entry.section(' ', 1));
+        else
+            verifyStored(entry);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(dir->path()));
+        const auto write = &IntelHexText::write;
+        QVERIFY(write("app.hex", IntelHexText::file(0x08003FFC, IntelHexText::pattern(16))));
+        QVERIFY(write("bad.hex", ":0400000001020304F0\n") && write("bad.upg", "wrong"));
+        QVERIFY(write("eight.bin", "01234567"));
+        sim = SimTestBus::plugFresh();
+        debug = std::make_unique<DebugCapture>();
+        window = new TQ470_Bootloader;
+        window->setToday(QDate(2026, 12, 5));
+        window->findChild<QTextBrowser *>("txt")->append("earlier line");
+        for (QProgressBar *bar : window->findChildren<QProgressBar *>())
+            bar->setValue(40);
+    }
+
+    // The window never deletes its worker; the test does.
+    void cleanup()
+    {
+        Upgrader *worker = window->worker();
+        delete window;
+        delete worker;
+        debug.reset();
+        SimTestBus::unplugAll();
+        QDir::setCurrent(startDirectory);
+        dir.reset();
+    }
+
+    void showsOnlyChangeFirmwareAndWiresTheReportsToLogAndBars()
+    {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QStringList shown;
+        for (const QPushButton *button : window->findChildren<QPushButton *>())
+            if (button->isVisible())
+                shown << button->objectName();
+        QCOMPARE(shown, QStringList{"pushButtonFirmware"});
+        QCOMPARE(window->windowTitle(), QStringLiteral("Tq470 Bootloader ver. 2.00"));
+        QCOMPARE(window->device()->connection_status(), -1);
+        Q_EMIT window->worker()->sendText("first line");
+        Q_EMIT window->worker()->sendPercent(42);
+        Q_EMIT window->device()->sendPercentExtFlashWrite(37);
+        Q_EMIT window->device()->sendPercentExtFlashRead(64);
+        QCOMPARE(bars(), QStringLiteral("42 37 64"));
+        QCOMPARE(log(), QStringLiteral("earlier line\nfirst line"));
+    }
+
+    // dialogs: each dialog met (see SeenDialog); log, debug: patterns for the log and the
+    // click's debug lines; next: what the dialogs propose at the next click.
+    void click_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QStringList>("dialogs");
+        QTest::addColumn<QString>("logPattern");
+        QTest::addColumn<QString>("debugPattern");
+        QTest::addColumn<QStringList>("state");
+        QTest::addColumn<QStringList>("next");
+        const auto row = [](const char *name, const char *button, const char *setup,
+                            const QStringList &answers, const QStringList &dialogs,
+                            const QString &log, const QString &debug = QString(),
+                            const QStringList &state = {}, const QStringList &next = {}) {
+            QTest::newRow(name) << button << setup << answers << dialogs << log << debug << state
+                                << next;
+        };
+        const QString r = "Read From Tq470|", w = "Write To External Flash Tq470|";
+        const QString length = "Length (dec)|%1 of 1..1048576";
+        const QStringList read{r + "Address (hex)|0x8000000", r + length.arg(256)};
+        const QStringList writeExt{w + "Address (hex)|0x0", w + length.arg(1), w + "Data(hex)|0x1"};
+        const QString hex = "Open File|Hex (*.hex)|", saveUpg = "Save File|Upg (*.upg)|";
+        const QString saveBin = "Save bootloader bin|Bin (*.bin)|Tq470Bootloader_";
+        const QStringList serial{
+            hex, "Production year|Year(YY)|26 of 100", "Production mont|Month(MM)|12 of 12",
+            "Production day|Day(DD)|05 of 31", "Production number|Number(NNN)|001 of 999"};
+        const QString earlier = "^earlier line$", box = "Critical Error|";
+        const QString dump = "^\\s*src address: 0x[0-9a-f]+\n0x0000: %1\\s+<";
+        const QString slot = "^TQ470_Bootloader::slotpushButton%1\\(bool t\\)\n";
+        const QString boot = "^earlier line\n" + slot.arg("CreateBootBin").mid(1);
+        row("Connect: the outcome appended", "Connect", "", {}, {}, "^earlier line\nConnect OK$",
+            slot.arg("Connect"), {"usb open"});
+        row("Connect without a device", "Connect", "unplugged", {}, {},
+            "^earlier line\nConnect ERROR$", "\nConnect ERROR$", {"usb closed"});
+        row("Disconnect: the device closed, the log replaced by the draws", "Disconnect",
+            "connected", {}, {}, "^(\\d+ -> \\d{3}\n){190}\\d+ -> \\d{3}$",
+            "^USB Disconnect\nTQ470_Bootloader::slotpushButtonDisconnect",
+            {"usb closed", "dane.csv size 765"});
+        row("Read: the dump replaces the log, the values are remembered", "Read", "",
+            {"0X8003ff0", "10"}, read, dump.arg("34 37 30 30 30 30 30 30 31 ff"), slot.arg("Read"),
+            {}, {"0x8003ff0", "10 of 1..1048576"});
+        row("Read stalls: the failure box, the log cleared", "Read", "stall:request=0x01", {"", ""},
+            read + QStringList{box + "ReadMemoryFromAddress"}, "^$");
+        row("Read of address xyz: the warning, nothing sent, zero proposed next", "Read", "",
+            {"xyz", ""}, read + QStringList{"Warning error|Conversion error"}, earlier, "",
+            {"requests 0"}, {"0x0", "256 of 1..1048576"});
+        row("WriteExternalFlash: what was sent replaces the log, the values are remembered",
+            "WriteExternalFlash", "", {"100", "3", "5a"}, writeExt,
+            "^lenght:        3\naddress: 0x     100\n", "", {},
+            {"0x100", "3 of 1..1048576", "0x5a"});
+        row("WriteExternalFlash stalls: the log, then the failure box", "WriteExternalFlash",
+            "stall:request=0x06", {"", "", ""},
+            writeExt + QStringList{box + "WriteExternalFlashToAddress"}, "^lenght:        1\n");
+        row("WritePage stalls: ERROR on the debug output", "WritePage", "stall:request=0x03", {"7"},
+            {"Fill pattern|Number (dec)|0 of 0..255"}, earlier, "\npage write ERROR$");
+        row("WriteExtFlashBin read back differs", "WriteExtFlashBin", "corrupt:request=0x05:nth=1",
+            {"eight.bin"}, {"Open File|Bin (*.bin)|", box + "memcmp"}, earlier);
+        row("Change Firmware: the bars reset, the worker runs on the chosen file", "Firmware", "",
+            {"bad.upg"}, {"Open File|Upg (*.upg)|"},
+            "^earlier line\n/.*/bad.upg\nWrong file header$",
+            "^Tq320_bootloader::slotpushButtonCHF\\(bool t\\)\n", {"bars 0 0 0"});
+        row("CreateUpg: the log cleared, the upgrade file saved", "CreateUpg", "",
+            {"app.hex", "fw.upg"}, {hex, saveUpg}, "^$", slot.arg("CreateUpg"),
+            {"fw.upg size 393282"});
+        row("CreateUpg of a HEX file with a wrong checksum: logged and boxed", "CreateUpg", "",
+            {"bad.hex"}, {hex, box + "HexToBin error: -8)"}, "^HexToBin error: -8\\)$");
+        row("CreateBootBin: today preselected, the image saved under the proposed name",
+            "CreateBootBin", "", {"app.hex", "", "", "", "", ""},
+            serial + QStringList{saveBin + "261205001"},
+            boot + "261205001\nNew bootloader \\+ serial:\n/.*/Tq470Bootloader_261205001$",
+            "^(?!.*CreateBootBin)",
+            {"Tq470Bootloader_261205001 3ff0 323631323035303031ffffff01080f16"});
+        row("CreateBootBin cancelled at the month", "CreateBootBin", "",
+            {"app.hex", "", "<cancel>"}, serial.mid(0, 3), boot.chopped(1) + "$");
+    }
+    void click()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, setup);
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, dialogs);
+        QFETCH(QString, logPattern);
+        QFETCH(QString, debugPattern);
+        QFETCH(QStringList, state);
+        QFETCH(QStringList, next);
+        if (setup == "unplugged")
+            SimTestBus::unplugAll();
+        else if (setup == "connected")
+            QCOMPARE(window->device()->connect(), 0);
+        else if (!setup.isEmpty())
+            QVERIFY(sim->addFault(setup));
+        const qsizetype before = debug->lines().size();
+        const QList<SeenDialog> seen = click(button, answers);
+        QVERIFY(window->worker()->wait(5000));
+        QCoreApplication::processEvents();
+
+        QStringList met;
+        for (const SeenDialog &dialog : seen) {
+            met << dialog.description;
+            QCOMPARE(dialog.parentedToWindow, button != "Firmware");
+        }
+        QCOMPARE(met, dialogs);
+        verifyMatches(log(), logPattern);
+        verifyMatches(debug->lines().mid(before).join('\n'), debugPattern);
+        for (const QString &entry : state)
+            verifyState(entry);
+        if (next.isEmpty())
+            return;
+        QStringList again(next.size() - 1, QString()), proposed;
+        for (const SeenDialog &dialog : click(button, again << "<cancel>"))
+            proposed << dialog.description.section('|', 2);
+        QCOMPARE(proposed, next);
+    }
+};
+
+TQ470_SIM_TEST_MAIN(TestWindow)
+#include "tst_window.moc"
