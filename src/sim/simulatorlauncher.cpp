@@ -156,7 +156,9 @@ int SimulatorLauncher::runCommand(const QString &testbedDirectory) const
 
     struct sigaction forward = {};
     forward.sa_sigaction = forwardSignal;
-    forward.sa_flags = SA_SIGINFO | SA_RESTART;
+    // No SA_RESTART: the wait below is interrupted and goes on by itself, and a runtime that
+    // defers handlers to the next call it sees (ThreadSanitizer) gets to run them in time.
+    forward.sa_flags = SA_SIGINFO;
     sigemptyset(&forward.sa_mask);
     struct sigaction previous[std::size(ForwardedSignals)] = {};
     childProcess = 0;
