@@ -4,6 +4,7 @@
 #include "simtestsupport.h"
 #include "testchecks.h"
 #include "tq470_bootloader.h"
+#include "upgradefile.h"
 #include "upgrader.h"
 #include "usbtq470.h"
 
@@ -23,6 +24,7 @@ class TestWindow : public QObject
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<DebugCapture> debug;
     TQ470_Bootloader *window = nullptr;
+    Upgrader *worker = nullptr;
     PluggedDevice sim;
     const QString startDirectory = QDir::currentPath();
 
@@ -69,6 +71,7 @@ private Q_SLOTS:
         sim = SimTestBus::plugFresh();
         debug = std::make_unique<DebugCapture>();
         window = new TQ470_Bootloader;
+        worker = window->worker();
         window->setToday(QDate(2026, 12, 5));
         window->findChild<QTextBrowser *>("txt")->append("earlier line");
         for (QProgressBar *bar : window->findChildren<QProgressBar *>())
@@ -78,7 +81,6 @@ private Q_SLOTS:
     // The window never deletes its worker; the test does.
     void cleanup()
     {
-        Upgrader *worker = window->worker();
         delete window;
         delete worker;
         debug.reset();
@@ -104,6 +106,20 @@ private Q_SLOTS:
         Q_EMIT window->device()->sendPercentExtFlashRead(64);
         QCOMPARE(bars(), QStringLiteral("42 37 64"));
         QCOMPARE(log(), QStringLiteral("earlier line\nfirst line"));
+    }
+
+    // The worker uses the window's device object: the window may only go once the run is over.
+    void closingTheWindowWaitsForTheUpgrade()
+    {
+        QString error;
+        QVERIFY2(UpgradeFile::write("fw.upg", QByteArray(UpgradeFile::ImageSize, '\x5a'), &error),
+                 qPrintable(error));
+        click("Firmware", {"fw.upg"});
+        QVERIFY(worker->isRunning());
+        delete window;
+        window = nullptr;
+        QVERIFY(worker->isFinished());
+        QVERIFY(worker->succeeded());
     }
 
     // dialogs: each dialog met (see SeenDialog); log, debug: patterns for the log and the
