@@ -9,7 +9,6 @@ packages=(
     libusb-dev
     umockdev libumockdev-dev libglib2.0-dev
     xvfb xauth imagemagick xdotool twm
-    srecord
 )
 if [ "${1:-}" = --tests ]; then
     packages+=(clang-14 libclang-rt-14-dev)
