@@ -285,12 +285,14 @@ int main(int argc, char *argv[])
         usb_dev_handle *handle = openTq470();
         const QString identity = handle ? identify(handle) : QStringLiteral("no device");
         std::fprintf(stderr, "%s\n", qPrintable(identity));
-        if (!identity.startsWith(QLatin1String("identity 2 ")))
-            return handle ? 3 : 1;
-        if (argc > 2 &&
-            usb_control_msg(handle, 0x40, RequestRunApplication, 0, 0, nullptr, 0, TimeoutMs))
-            return 3;
-        return 0;
+        if (!handle)
+            return 1;
+        const bool failed =
+            !identity.startsWith(QLatin1String("identity 2 ")) ||
+            (argc > 2 &&
+             usb_control_msg(handle, 0x40, RequestRunApplication, 0, 0, nullptr, 0, TimeoutMs));
+        usb_close(handle);
+        return failed ? 3 : 0;
     }
     EmulatedBus::ensurePreloaded(argc, argv);
     QCoreApplication application(argc, argv);
