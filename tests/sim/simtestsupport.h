@@ -16,7 +16,7 @@ struct PluggedDevice
 };
 
 // The emulated bus of a test whose code reaches simulated Tq470s through the real libusb 0.1,
-// made by TQ470_SIM_TEST_MAIN before any usb_init(). plugFresh() first unplugs what is there.
+// made by runSimTest() before any usb_init(). plugFresh() first unplugs what is there.
 class SimTestBus
 {
 public:
@@ -46,30 +46,26 @@ private:
     EmulatedBus m_bus;
 };
 
-// Like QTEST_MAIN (QApplication with Qt Widgets, QGuiApplication with Qt Gui, QCoreApplication
-// otherwise), after re-running the program under umockdev's preload library if need be.
-#if defined(QT_WIDGETS_LIB)
-#include <QApplication>
-#define TQ470_SIM_TEST_APPLICATION QApplication
-#elif defined(QT_GUI_LIB)
-#include <QGuiApplication>
-#define TQ470_SIM_TEST_APPLICATION QGuiApplication
-#else
-#define TQ470_SIM_TEST_APPLICATION QCoreApplication
-#endif
+// Like QTEST_MAIN, after re-running the program under umockdev's preload library if need be.
+template <class Application, class TestClass> int runSimTest(int argc, char *argv[])
+{
+    EmulatedBus::ensurePreloaded(argc, argv);
+    Application application(argc, argv);
+    SimTestBus simTestBus;
+    TestClass test;
+    return QTest::qExec(&test, argc, argv);
+}
 
 #define TQ470_SIM_TEST_MAIN_WITH(Application, TestClass)                                           \
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
-        EmulatedBus::ensurePreloaded(argc, argv);                                                  \
-        Application application(argc, argv);                                                       \
-        SimTestBus simTestBus;                                                                     \
-        TestClass test;                                                                            \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&test, argc, argv);                                                    \
+        return runSimTest<Application, TestClass>(argc, argv);                                     \
     }
-#define TQ470_SIM_TEST_MAIN(TestClass)                                                             \
-    TQ470_SIM_TEST_MAIN_WITH(TQ470_SIM_TEST_APPLICATION, TestClass)
 #define TQ470_SIM_TEST_GUILESS_MAIN(TestClass) TQ470_SIM_TEST_MAIN_WITH(QCoreApplication, TestClass)
+#if defined(QT_WIDGETS_LIB)
+#include <QApplication>
+#define TQ470_SIM_TEST_MAIN(TestClass) TQ470_SIM_TEST_MAIN_WITH(QApplication, TestClass)
+#endif
 
 #endif

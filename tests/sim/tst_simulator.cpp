@@ -15,69 +15,59 @@ using namespace Bootloader;
 namespace {
 
 constexpr int TimeoutMs = 2000;
-constexpr char Erased = char(0xFF);
-
-SetupPacket packet(quint8 request, quint32 address, int length)
-{
-    const bool in = request == RequestReadMemory || request == RequestReadExternalFlash;
-    return SetupPacket{quint8(in ? 0xC0 : 0x40), request, addressLow(address), addressHigh(address),
-                       quint16(length)};
-}
+int busDevices = 0; // on the bus, root hub included, when openTq470() last looked
 
 // One token per step of a script. A step is REQUEST:ADDRESS:LENGTH (hexadecimal address, data
 // 0x11 encoded), r: 1:08000000:16, R: 1:08000010:16 or w: 3:08004000:2048. Tokens: S stalled,
-// T<ms> timed out, U<ms> unplugged (U: for good), else the bytes moved, then e when the page
-// stayed erased or *N when N bytes of the answer, page or test block differ from a sound device.
+// T<ms> timed out, U<ms> unplugged (U: for good), else the bytes moved, then *N when N bytes of
+// the answer, the stored page or the test block differ from what a sound device gives.
 QString runScript(SimulatedDevice &device, const QString &script)
 {
     const QHash<QString, QString> named = {
         {"r", "1:08000000:16"}, {"R", "1:08000010:16"}, {"w", "3:08004000:2048"}};
     QStringList tokens;
-    for (const QString &step : script.split(QLatin1Char(' '))) {
-        const QStringList part = named.value(step, step).split(QLatin1Char(':'));
-        const SetupPacket setup =
-            packet(part[0].toUInt(), part[1].toUInt(nullptr, 16), part[2].toInt());
-        QByteArray sent = setup.isIn() ? QByteArray() : QByteArray(setup.length, '\x11');
+    for (const QString &step : script.split(' ')) {
+        const QStringList part = named.value(step, step).split(':');
+        const quint8 request = quint8(part[0].toUInt());
+        const quint32 address = part[1].toUInt(nullptr, 16);
+        const bool in = request == RequestReadMemory || request == RequestReadExternalFlash;
+        const SetupPacket setup{quint8(in ? 0xC0 : 0x40), request, addressLow(address),
+                                addressHigh(address), quint16(part[2].toInt())};
+        QByteArray sent = in ? QByteArray() : QByteArray(setup.length, '\x11');
         EncodeBufferQuietly(sent.data(), int(sent.size()));
-        QByteArray want = Tq470Model(device.state(), {}).handleControl(setup, sent).data;
         const TransferOutcome outcome = device.controlTransfer(setup, sent, TimeoutMs);
-        QByteArray got = outcome.data;
-        want.truncate(got.size());
-        if (setup.request == RequestWritePage) {
-            got = device.readInternal(setup.address(), setup.length);
-            want = QByteArray(got.size(), '\x11');
-        } else if (setup.request == RequestWriteTestBlock) {
+        // IN requests leave the device as it was: a sound copy gives the answer due.
+        QByteArray got = outcome.data, want = Tq470Model(device.state(), {})
+                                                  .handleControl(setup, sent)
+                                                  .data.left(got.size());
+        if (request == RequestWritePage)
+            std::tie(got, want) = std::make_pair(device.readInternal(address, setup.length),
+                                                 QByteArray(setup.length, '\x11'));
+        else if (request == RequestWriteTestBlock)
             std::tie(got, want) = std::make_pair(device.testBlock(), sent);
-        }
         int differing = qAbs(got.size() - want.size());
         for (int i = 0; i < qMin(got.size(), want.size()); ++i)
             differing += got.at(i) != want.at(i) ? 1 : 0;
-        QString moved = QString::number(outcome.transferred);
-        if (differing > 0)
-            moved += got.count(Erased) == PageSize ? QStringLiteral("e")
-                                                   : QStringLiteral("*%1").arg(differing);
-        const QString byStatus[] = {moved, QStringLiteral("S"),
-                                    QStringLiteral("T%1").arg(outcome.delayMs),
+        const QString byStatus[] = {QString::number(outcome.transferred) +
+                                        (differing ? "*" + QString::number(differing) : ""),
+                                    "S", QStringLiteral("T%1").arg(outcome.delayMs),
                                     QStringLiteral("U%1").arg(outcome.returnAfterMs)};
         tokens << byStatus[int(outcome.status)];
     }
-    return tokens.join(QLatin1Char(' ')).replace(QLatin1String("U-1"), QLatin1String("U"));
+    return tokens.join(' ').replace(QLatin1String("U-1"), QLatin1String("U"));
 }
 
-// The first Tq470 on the bus, opened; *devicesOnBus counts the root hub too.
-usb_dev_handle *openTq470(int *devicesOnBus = nullptr)
+usb_dev_handle *openTq470()
 {
     usb_find_busses();
     usb_find_devices();
     usb_dev_handle *handle = nullptr;
-    int devices = 0;
+    busDevices = 0;
     for (struct usb_device *device = usb_get_busses()->devices; device; device = device->next) {
         if (!handle && device->descriptor.idProduct == ProductId)
             handle = usb_open(device);
-        ++devices;
+        ++busDevices;
     }
-    if (devicesOnBus)
-        *devicesOnBus = devices;
     return handle;
 }
 
@@ -95,211 +85,190 @@ class TestSimulator : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void deviceState();
-    void requests_data();
-    void requests();
-    void sampleFirmware();
-    void busRun();
-    void launcher_data();
-    void launcher();
-};
-
-void TestSimulator::deviceState()
-{
-    QTemporaryDir parent;
-    const DeviceStateStore store(parent.filePath(QStringLiteral("new/device")));
-    DeviceState state = Tq470Model::freshState(DeviceMode::Application, "261205007");
-    state.testBlock = QByteArray(TestBlockSize, '\x07');
-    DeviceState loaded;
-    QVERIFY(store.save(state, nullptr) && store.holdsDevice() && store.load(&loaded, nullptr));
-    QVERIFY(loaded.mode == state.mode && loaded.serial == state.serial);
-    QVERIFY(loaded.internalFlash == state.internalFlash);
-    QVERIFY(loaded.externalFlash == state.externalFlash && loaded.testBlock == state.testBlock);
-    // A string descriptor's one-byte length leaves room for 126 code units.
-    DeviceOptions options;
-    options.serialOverride = QString(200, QLatin1Char('7'));
-    const SetupPacket serial{0x80, 6, 0x0303, 0, 255};
-    QCOMPARE(Tq470Model(options).handleControl(serial, {}).data,
-             "\xFE\x03" + QByteArray("7\0", 2).repeated(126));
-}
-
-// Limits and faults as request sequences against the device alone. Rules: fault rules,
-// application (the device runs it), random=SEED (each request meets a fault drawn from SEED).
-void TestSimulator::requests_data()
-{
-    QTest::addColumn<QStringList>("rules");
-    QTest::addColumn<QString>("script");
-    QTest::addColumn<QString>("trace");
-    const auto row = [](const char *name, const QStringList &rules, const char *script,
-                        const char *trace) {
-        QTest::newRow(name) << rules << QString::fromLatin1(script) << QString::fromLatin1(trace);
-    };
-    row("page writes: the last page; past the end, half a page off, 2047 bytes stall", {},
-        "3:0803F800:2048 3:08040000:2048 3:08004400:2048 3:08004000:2047", "2048 S S S");
-    row("memory reads: 2048 bytes up to the end; 2049 bytes, across the end stall", {},
-        "1:0803F800:2048 1:08000000:2049 1:0803FFFF:2", "2048 S S");
-    row("external reads: 512 bytes up to 2 MiB; 513 bytes stall", {}, "5:1FFE00:512 5:0:513",
-        "512 S");
-    row("external writes: 256 bytes up to 2 MiB; 257 bytes, across 2 MiB stall", {},
-        "6:1FFF00:256 6:0:257 6:1FFF80:256", "256 S S");
-    row("test block: 512 bytes kept; 511 bytes stall", {}, "2:0:512 2:0:511", "512 S");
-    row("run application with a data stage stalls", {}, "4:0:4", "S");
-    row("application mode: no page write, no external read", {"application"},
-        "3:08004000:2048 5:0:512", "S S");
-    row("no fault: the reads answer, the page is stored", {}, "r w", "16 2048");
-    row("nth=3 fails the third request only", {"stall:nth=3"}, "r r r r", "16 16 S 16");
-    row("nth=, times= fail a run; short is half", {"short:nth=2:times=2"}, "r r r r", "16 8 8 16");
-    row("times=all fails all from nth= on", {"stall:nth=2:times=all"}, "r r r", "16 S S");
-    row("without nth= all counted requests fail", {"timeout:request=1:delay=5"}, "r r", "T5 T5");
-    row("request= counts that request only", {"stall:request=3:nth=2"}, "w r r w", "2048 16 16 S");
-    row("address= counts only that address", {"stall:address=0x08000010"}, "r R r R", "16 S 16 S");
-    row("the first rule that fires wins, all count",
-        {"stall:nth=2", "corrupt:nth=2", "unplug:nth=3:replug=40"}, "r r r", "16 S U40");
-    row("short page write: acknowledged, not stored", {"short:bytes=100"}, "w", "100e");
-    row("corrupt read: one byte flipped", {"corrupt:nth=1"}, "r", "16*1");
-    row("corrupt page write: one byte stored altered", {"corrupt:request=3"}, "w", "2048*1");
-    row("random faults as the seed draws them", {"random=4"}, "r r r r", "8 T2000 S S");
-    row("random corruption spares what the host sends", {"random=2"}, "w r r", "2048 S 16*1");
-}
-
-void TestSimulator::requests()
-{
-    QFETCH(QStringList, rules);
-    QFETCH(QString, script);
-    QFETCH(QString, trace);
-
-    DeviceOptions options;
-    options.mode = rules.contains("application") ? DeviceMode::Application : DeviceMode::Bootloader;
-    SimulatedDevice device(options);
-    for (const QString &rule : rules) {
-        if (rule.startsWith(QLatin1String("random=")))
-            device.setRandomFaults(RandomFaults{1.0, rule.mid(7).toUInt()});
-        else if (rule != QLatin1String("application"))
-            QVERIFY(device.addFault(rule));
+    // The saved state comes back whole. A string descriptor's one-byte length leaves room for 126
+    // code units of a serial.
+    void deviceState()
+    {
+        QTemporaryDir parent;
+        const DeviceStateStore store(parent.filePath(QStringLiteral("new/device")));
+        DeviceState state = Tq470Model::freshState(DeviceMode::Application, "261205007"), loaded;
+        state.testBlock = QByteArray(TestBlockSize, '\x07');
+        QVERIFY(store.save(state, nullptr) && store.holdsDevice() && store.load(&loaded, nullptr));
+        QVERIFY(loaded.mode == state.mode && loaded.serial == state.serial);
+        QVERIFY(loaded.internalFlash == state.internalFlash && loaded.testBlock == state.testBlock);
+        QVERIFY(loaded.externalFlash == state.externalFlash);
+        DeviceOptions options;
+        options.serialOverride = QString(200, QLatin1Char('7'));
+        QCOMPARE(Tq470Model(options).handleControl(SetupPacket{0x80, 6, 0x0303, 0, 255}, {}).data,
+                 "\xFE\x03" + QByteArray("7\0", 2).repeated(126));
     }
-    QCOMPARE(runScript(device, script), trace);
-}
 
-// The sample firmware is the same everywhere and fills the application region exactly: four
-// 64 KiB segments, 7680 data records of 32 bytes, the start address, the end.
-void TestSimulator::sampleFirmware()
-{
-    const QByteArray hex = SampleFirmware().intelHex();
-    QVERIFY(hex.startsWith(":020000040800F2\n:204000006BE8A110"));
-    QVERIFY(hex.contains(":2000E000") && hex.endsWith(":04000005080041C1ED\n:00000001FF\n"));
-    QCOMPARE(hex.count('\n'), 4 + 7680 + 2);
-}
+    // Limits and faults as request sequences against the device alone. Rules: fault rules,
+    // application (the device runs it), random=SEED (each request meets a fault drawn from SEED).
+    void requests_data()
+    {
+        QTest::addColumn<QString>("rules");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("trace");
+        const auto row = [](const char *name, QString rules, QString script, QString trace) {
+            QTest::newRow(name) << rules << script << trace;
+        };
+        row("page writes: the last page; past the end, half a page off, 2047 bytes stall", "",
+            "3:0803F800:2048 3:08040000:2048 3:08004400:2048 3:08004000:2047", "2048 S S S");
+        row("reads: 2048 bytes up to the end, 512 up to 2 MiB; more, across the end stall", "",
+            "1:0803F800:2048 1:08000000:2049 1:0803FFFF:2 5:1FFE00:512 5:0:513", "2048 S S 512 S");
+        row("external writes: 256 bytes up to 2 MiB; 257 bytes, across 2 MiB stall", "",
+            "6:1FFF00:256 6:0:257 6:1FFF80:256", "256 S S");
+        row("test block: 512 bytes kept; 511 bytes, run application with data stall", "",
+            "2:0:512 2:0:511 4:0:4", "512 S S");
+        row("application: no page write, no external read", "application",
+            "3:08004000:2048 5:0:512", "S S");
+        row("nth= fails that request only", "stall:nth=3", "r r r r", "16 16 S 16");
+        row("times= fails a run; short is half", "short:nth=2:times=2", "r r r r", "16 8 8 16");
+        row("times=all fails all from nth= on", "stall:nth=2:times=all", "r r r", "16 S S");
+        row("without nth= all counted fail", "timeout:request=1:delay=5", "r r", "T5 T5");
+        row("request= counts one request", "stall:request=3:nth=2", "w r r w", "2048 16 16 S");
+        row("address= counts one address", "stall:address=0x08000010", "r R r R", "16 S 16 S");
+        row("the first rule that fires wins, all count",
+            "stall:nth=2 corrupt:nth=2 unplug:nth=3:replug=40", "r r r", "16 S U40");
+        row("short page write not stored; corrupt read, page write altered by a byte",
+            "short:request=3:nth=1:bytes=100 corrupt:nth=2:times=all", "w r w",
+            "100*2048 16*1 2048*1");
+        row("random faults as the seed draws them", "random=4", "r r r r", "8 T2000 S S");
+        row("random corruption spares what the host sends", "random=2", "w r r", "2048 S 16*1");
+    }
 
-// The device through the real libusb 0.1 on the emulated bus, beside a root hub that stays.
-void TestSimulator::busRun()
-{
-    EmulatedBus &bus = SimTestBus::bus();
-    const PluggedDevice plugged = SimTestBus::plugFresh();
-    const int devnum = bus.deviceNumber(plugged.id);
-    usb_init();
-    int devices = 0;
-    usb_dev_handle *handle = openTq470(&devices);
-    QCOMPARE(devices, 2);
-    // Pulling the cable ends a transfer that waits for its timeout.
-    QVERIFY(plugged->addFault(QStringLiteral("timeout:nth=1")));
-    std::thread puller([&bus, &plugged] {
-        while (plugged->requestLog().isEmpty())
-            QThread::msleep(1);
-        bus.unplug(plugged.id);
-    });
-    QCOMPARE(identify(handle), QStringLiteral("identity %1 0000").arg(-ENODEV));
-    puller.join();
-    usb_close(handle);
-    QVERIFY(openTq470(&devices) == nullptr && devices == 1);
-    bus.replug(plugged.id);
-    QVERIFY(bus.deviceNumber(plugged.id) != devnum);
-    handle = openTq470();
-    QCOMPARE(identify(handle), QStringLiteral("identity 2 eb00"));
-    usb_close(handle);
-}
+    void requests()
+    {
+        QFETCH(QString, rules);
+        QFETCH(QString, script);
+        QFETCH(QString, trace);
+        DeviceOptions options;
+        options.mode =
+            rules.contains("application") ? DeviceMode::Application : DeviceMode::Bootloader;
+        SimulatedDevice device(options);
+        for (const QString &rule : rules.split(' ', Qt::SkipEmptyParts))
+            if (rule.startsWith(QLatin1String("random=")))
+                device.setRandomFaults(RandomFaults{1.0, rule.mid(7).toUInt()});
+            else if (rule != QLatin1String("application"))
+                QVERIFY(device.addFault(rule));
+        QCOMPARE(runScript(device, script), trace);
+    }
 
-// Shell lines, run in order from outside the emulation as a user runs them: SIM is tq470-sim,
-// SELF this program as a libusb host (see main()), STATE one state directory for all rows.
-void TestSimulator::launcher_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("errorText");
-    const auto row = [](const char *name, const char *command, int exitCode, const char *error) {
-        QTest::newRow(name) << QString::fromLatin1(command) << exitCode
-                            << QString::fromLatin1(error);
-    };
-    const char *const saved = R"("mode":"application","serial":"261205007")";
-    row("a new device from --mode and --serial, the exit code passed on",
-        "SIM --state STATE --mode application --serial 261205007 -- sh -c 'exit 3'", 3, saved);
-    row("--mode overrides the kept mode; leaving the bus saves at once",
-        "SIM --state STATE --mode bootloader "
-        "sh -c 'SELF probe switch && grep -q application STATE/device.json'",
-        0, saved);
-    row("a kept device refuses another --serial", "SIM --state STATE --serial 111111111 true", 2,
-        "has the serial 261205007");
-    row("internal.bin short", "truncate -s 9 STATE/internal.bin; SIM --state STATE true", 2,
-        "internal.bin holds 9 bytes; it must hold exactly 262144");
-    row("another format", "sed -i s/1,/2,/ STATE/device.json; SIM --state STATE true", 2,
-        R"("format" must be 1)");
-    row("--unplugged leaves the bus empty", "SIM --unplugged SELF probe", 1, "no device");
-    row("--fault reaches the device", "SIM --fault stall:request=0xFF SELF probe", 3, "-32 0000");
-    row("--fault timeout reaches the host", "SIM --fault timeout:delay=9 SELF probe", 3, "-110 ");
-    row("--fault-rate, a seed that stalls", "SIM --fault-rate 0.5 --seed 7 SELF probe", 3, "-32");
-    row("options with =", "SIM --fault-rate=0 --seed=9 --reenumerate-ms=0 SELF probe", 0, "eb00");
-    row("SIGTERM is passed on, a signal ending is 128 + N",
-        "SIM sh -c 'sleep 0.2; kill -TERM $PPID; exec sleep 5'", 128 + 15, "");
-    row("serial of eight digits", "SIM --serial 12345678 true", 2,
-        "nine digits, not '12345678'\nTry 'tq470-sim --help'");
-    row("rate above 1", "SIM --fault-rate 1.5 true", 2, "a number from 0 to 1, not '1.5'");
-    row("delay= for timeouts only", "SIM --fault stall:delay=5 true", 2, "delay= applies to");
-}
+    // The sample firmware is the same everywhere and fills the application region exactly: four
+    // 64 KiB segments, 7680 data records of 32 bytes, the start address, the end.
+    void sampleFirmware()
+    {
+        const QByteArray hex = SampleFirmware().intelHex();
+        QVERIFY(hex.startsWith(":020000040800F2\n:204000006BE8A110"));
+        QVERIFY(hex.contains(":2000E000") && hex.endsWith(":04000005080041C1ED\n:00000001FF\n"));
+        QCOMPARE(hex.count('\n'), 4 + 7680 + 2);
+    }
 
-void TestSimulator::launcher()
-{
-    QFETCH(QString, command);
-    QFETCH(int, exitCode);
-    QFETCH(QString, errorText);
+    // The device through the real libusb 0.1 on the emulated bus, beside a root hub that stays:
+    // pulling the cable ends a transfer that waits for its timeout; back, it has a new number.
+    void busRun()
+    {
+        EmulatedBus &bus = SimTestBus::bus();
+        const PluggedDevice plugged = SimTestBus::plugFresh();
+        const int devnum = bus.deviceNumber(plugged.id);
+        usb_init();
+        usb_dev_handle *handle = openTq470();
+        QCOMPARE(busDevices, 2);
+        QVERIFY(plugged->addFault(QStringLiteral("timeout:nth=1")));
+        std::thread puller([&bus, &plugged] {
+            while (plugged->requestLog().isEmpty())
+                QThread::msleep(1);
+            bus.unplug(plugged.id);
+        });
+        QCOMPARE(identify(handle), QStringLiteral("identity %1 0000").arg(-ENODEV));
+        puller.join();
+        usb_close(handle);
+        QVERIFY(openTq470() == nullptr && busDevices == 1);
+        bus.replug(plugged.id);
+        QVERIFY(bus.deviceNumber(plugged.id) != devnum);
+        QCOMPARE(identify(handle = openTq470()), QStringLiteral("identity 2 eb00"));
+        usb_close(handle);
+    }
 
-    static QTemporaryDir state;
-    // After a run on the state directory, the device it holds follows on standard error.
-    if (command.contains(QLatin1String("STATE")))
-        command += QLatin1String("; c=$?; tr -d ' \\n' <STATE/device.json >&2; exit $c");
-    const QString line =
-        command.replace(QLatin1String("SIM"), QLatin1String(TQ470_SIM))
-            .replace(QLatin1String("SELF"), QCoreApplication::applicationFilePath())
-            .replace(QLatin1String("STATE"), state.path());
-    const ProcessRun run =
-        runProcess(QStringLiteral("env"),
-                   {"-u", "LD_PRELOAD", "-u", "UMOCKDEV_DIR", "sh", "-c", line}, 5 * TimeoutMs);
-    QCOMPARE(run.exitCode, exitCode);
-    QVERIFY2(run.err.contains(errorText.toUtf8()), run.err);
-}
+    // Shell lines, run in order from outside the emulation as a user runs them: SIM is tq470-sim,
+    // SELF this program as a libusb host (see main()), STATE one state directory for all rows.
+    void launcher_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("errorText");
+        const auto row = [](const char *name, const char *command, int exitCode,
+                            const char *error) {
+            QTest::newRow(name) << QString::fromLatin1(command) << exitCode
+                                << QString::fromLatin1(error);
+        };
+        const char *const saved = R"("mode":"application","serial":"261205007")";
+        row("a new device from --mode and --serial, the exit code passed on",
+            "SIM --state STATE --mode application --serial 261205007 -- sh -c 'exit 3'", 3, saved);
+        row("--mode overrides the kept mode; leaving the bus saves at once",
+            "SIM --state STATE --mode bootloader "
+            "sh -c 'SELF probe switch && grep -q application STATE/device.json'",
+            0, saved);
+        row("a kept device refuses another --serial", "SIM --state STATE --serial 111111111 true",
+            2, "has the serial 261205007");
+        row("internal.bin short", "truncate -s 9 STATE/internal.bin; SIM --state STATE true", 2,
+            "internal.bin holds 9 bytes; it must hold exactly 262144");
+        row("another format", "sed -i s/1,/2,/ STATE/device.json; SIM --state STATE true", 2,
+            R"("format" must be 1)");
+        row("--unplugged leaves the bus empty", "SIM --unplugged SELF probe", 1, "no device");
+        row("--fault reaches the device", "SIM --fault stall:request=0xFF SELF probe", 3,
+            "-32 0000");
+        row("--fault timeout reaches the host", "SIM --fault timeout:delay=9 SELF probe", 3,
+            "-110 ");
+        row("options with =, a --fault-rate seed that stalls",
+            "SIM --fault-rate=0.5 --seed=7 --reenumerate-ms=0 SELF probe", 3, "-32");
+        row("SIGTERM is passed on, a signal ending is 128 + N",
+            "SIM sh -c 'sleep 0.2; kill -TERM $PPID; exec sleep 5'", 128 + 15, "");
+        row("serial of eight digits", "SIM --serial 12345678 true", 2,
+            "nine digits, not '12345678'\nTry 'tq470-sim --help'");
+        row("rate above 1", "SIM --fault-rate 1.5 true", 2, "a number from 0 to 1, not '1.5'");
+        row("delay= for timeouts only", "SIM --fault stall:delay=5 true", 2, "delay= applies to");
+    }
+
+    void launcher()
+    {
+        QFETCH(QString, command);
+        QFETCH(int, exitCode);
+        QFETCH(QString, errorText);
+        static QTemporaryDir state;
+        // After a run on the state directory, the device it holds follows on standard error.
+        if (command.contains(QLatin1String("STATE")))
+            command += QLatin1String("; c=$?; tr -d ' \\n' <STATE/device.json >&2; exit $c");
+        const QString line =
+            command.replace(QLatin1String("SIM"), QLatin1String(TQ470_SIM))
+                .replace(QLatin1String("SELF"), QCoreApplication::applicationFilePath())
+                .replace(QLatin1String("STATE"), state.path());
+        const ProcessRun run =
+            runProcess(QStringLiteral("env"),
+                       {"-u", "LD_PRELOAD", "-u", "UMOCKDEV_DIR", "sh", "-c", line}, 5 * TimeoutMs);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(errorText.toUtf8()), run.err);
+    }
+};
 
 // Run as "probe [switch]" under the launcher, this program identifies the first Tq470 on the
 // bus and may then switch its firmware. Exit 1: no device, 3: a request failed.
 int main(int argc, char *argv[])
 {
-    if (argc > 1 && qstrcmp(argv[1], "probe") == 0) {
-        usb_init();
-        usb_dev_handle *handle = openTq470();
-        const QString identity = handle ? identify(handle) : QStringLiteral("no device");
-        std::fprintf(stderr, "%s\n", qPrintable(identity));
-        if (!handle)
-            return 1;
-        const bool failed =
-            !identity.startsWith(QLatin1String("identity 2 ")) ||
-            (argc > 2 &&
-             usb_control_msg(handle, 0x40, RequestRunApplication, 0, 0, nullptr, 0, TimeoutMs));
-        usb_close(handle);
-        return failed ? 3 : 0;
-    }
-    EmulatedBus::ensurePreloaded(argc, argv);
-    QCoreApplication application(argc, argv);
-    SimTestBus simTestBus;
-    TestSimulator test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    if (argc < 2 || qstrcmp(argv[1], "probe") != 0)
+        return runSimTest<QCoreApplication, TestSimulator>(argc, argv);
+    usb_init();
+    usb_dev_handle *handle = openTq470();
+    const QString identity = handle ? identify(handle) : QStringLiteral("no device");
+    std::fprintf(stderr, "%s\n", qPrintable(identity));
+    if (!handle)
+        return 1;
+    const bool failed = !identity.startsWith(QLatin1String("identity 2 ")) ||
+                        (argc > 2 && usb_control_msg(handle, 0x40, RequestRunApplication, 0, 0,
+                                                     nullptr, 0, TimeoutMs));
+    usb_close(handle); // LeakSanitizer counts an open handle as a leak
+    return failed ? 3 : 0;
 }
 
 #include "tst_simulator.moc"

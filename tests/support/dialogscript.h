@@ -4,29 +4,22 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaEnum>
 #include <QPointer>
 #include <QTimer>
 
-// A modal dialog as the user met it. description: "TITLE|LABEL|PROPOSAL" for an input dialog
-// ("256 of 1..1048576" for a number, "26 of 100" for an item), "TITLE|FILTERS|PROPOSED NAME"
-// for a file dialog (+ " in elsewhere" unless in the current folder), "ICON TITLE|TEXT".
-struct SeenDialog
-{
-    QString description;
-    bool parentedToWindow = false;
-};
-
-// Plays the user through one click, noting each modal dialog and giving it the next answer:
-// "<cancel>" cancels, "" takes the proposal, any other is typed or picked; a message box is
-// confirmed. A dialog beyond the answers, or one its answer did not close, is cancelled.
+// Plays the user through one click, noting each modal dialog in seen and giving it the next
+// answer: "<cancel>" cancels, "" takes the proposal, any other is typed or picked; a message box
+// is confirmed. A dialog beyond the answers, or one its answer did not close, is cancelled.
+// A dialog is noted as "TITLE|LABEL|PROPOSAL" for an input dialog ("256 of 1..1048576" for a
+// number, "26 of 100" for an item), "TITLE|FILTERS|PROPOSED NAME" for a file dialog (+ " in
+// elsewhere" unless in the current folder), "ICON TITLE|TEXT" for a message box; + " unparented"
+// when its parent is not the window.
 class DialogScript : public QObject
 {
 public:
-    static constexpr int PollIntervalMs = 20;
-    static constexpr int PollsBeforeGivingUp = 100;
+    static constexpr int PollIntervalMs = 20, PollsBeforeGivingUp = 100;
 
     DialogScript(QWidget *window, const QStringList &answers) : window(window), answers(answers)
     {
@@ -34,7 +27,7 @@ public:
         timer.start(PollIntervalMs);
     }
 
-    QList<SeenDialog> seen;
+    QStringList seen;
 
 private:
     void answerNewDialog()
@@ -49,26 +42,24 @@ private:
         const QString answer = answers.isEmpty() ? "<cancel>" : answers.takeFirst();
         auto *input = qobject_cast<QInputDialog *>(dialog);
         auto *nameEdit = dialog->findChild<QLineEdit *>("fileNameEdit");
-        SeenDialog note{dialog->windowTitle() + '|', dialog->parentWidget() == window};
+        QString note = dialog->windowTitle() + '|';
         if (auto *box = qobject_cast<QMessageBox *>(dialog))
-            note.description = QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon()) +
-                               (' ' + note.description + box->text());
+            note = QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box->icon()) +
+                   (' ' + note + box->text());
         else if (auto *file = qobject_cast<QFileDialog *>(dialog))
-            note.description += file->nameFilters().join(';') + '|' +
-                                (nameEdit ? nameEdit->text() : QString()) +
-                                (file->directory() == QDir::current() ? "" : " in elsewhere");
+            note += file->nameFilters().join(';') + '|' +
+                    (nameEdit ? nameEdit->text() : QString()) +
+                    (file->directory() == QDir::current() ? "" : " in elsewhere");
         else if (input && input->inputMode() == QInputDialog::IntInput)
-            note.description += QStringLiteral("%1|%2 of %3..%4")
-                                    .arg(input->labelText())
-                                    .arg(input->intValue())
-                                    .arg(input->intMinimum())
-                                    .arg(input->intMaximum());
+            note +=
+                input->labelText() + QString::asprintf("|%d of %d..%d", input->intValue(),
+                                                       input->intMinimum(), input->intMaximum());
         else if (input)
-            note.description += input->labelText() + '|' + input->textValue() +
-                                (input->comboBoxItems().isEmpty()
-                                     ? QString()
-                                     : QStringLiteral(" of %1").arg(input->comboBoxItems().size()));
-        seen << note;
+            note += input->labelText() + '|' + input->textValue() +
+                    (input->comboBoxItems().isEmpty()
+                         ? QString()
+                         : QStringLiteral(" of %1").arg(input->comboBoxItems().size()));
+        seen << note + (dialog->parentWidget() == window ? "" : " unparented");
         if (answer == "<cancel>")
             return dialog->reject();
         if (!answer.isEmpty() && nameEdit)
