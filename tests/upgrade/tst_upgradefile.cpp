@@ -106,7 +106,8 @@ private Q_SLOTS:
             HexToBinUnsupportedRecord);
         bad("extended linear address not hexadecimal", ":02000004X8000000",
             HexToBinUnsupportedRecord);
-        bad("extended linear address of one byte", ":0100000408F3", HexToBinUnsupportedRecord);
+        bad("extended linear address, 1 byte", ":0100000408F3", HexToBinUnsupportedRecord);
+        bad("extended linear address, 3 bytes", ":03000004080000F1", HexToBinUnsupportedRecord);
         bad("wrong checksum", good.chopped(2) + "00", HexToBinChecksumMismatch);
         bad("checksum missing", good.chopped(2), HexToBinChecksumMismatch);
         // The second opens, but every read fails: the start of the address space is unmapped.

@@ -23,7 +23,7 @@ constexpr int BrokenPage = 5, All = int(ApplicationPages);
 // Connects while the device reenumerates depend on timing; those after failed transfers are
 // the command set's.
 constexpr int AnyCount = -1;
-constexpr int LockRuns = 20, NamesPerRun = 200;
+constexpr int LockRuns = 20;
 constexpr char Erased = char(0xFF);
 enum class External { Erased, Image, Differs };
 
@@ -206,8 +206,9 @@ private Q_SLOTS:
                                                                    : DeviceMode::Bootloader);
     }
 
-    // Names set while runs read them: each run logs one of them, whole. Without the lock a
-    // thread-sanitizer build reports the race here.
+    // Each run starts while a name is set, and logs the old or the new one. Without the lock a
+    // thread-sanitizer build reports the race, once the name is copied by code it instruments:
+    // Qt's own QString copy assignment is not.
     void fileNameSetDuringRun()
     {
         DebugCapture quiet;
@@ -218,8 +219,7 @@ private Q_SLOTS:
         r.upgrader.slotSetFileName(names[0]);
         for (int run = 0; run < LockRuns; ++run) {
             r.upgrader.start();
-            for (int i = 0; i < NamesPerRun; ++i)
-                r.upgrader.slotSetFileName(names[i % 2]);
+            r.upgrader.slotSetFileName(names[run % 2]);
             QVERIFY(r.wait());
         }
         QCOMPARE(r.texts.size(), 2 * LockRuns);
