@@ -6,7 +6,6 @@
 #include <QtTest>
 
 using Mode = DeviceIdentity::Mode;
-Q_DECLARE_METATYPE(Mode)
 
 class TestProtocol : public QObject
 {

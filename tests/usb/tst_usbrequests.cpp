@@ -26,8 +26,7 @@ struct Case
     bool connected; // before the operation
     QString op;
     uint address;
-    int length;
-    int result;
+    int length, result;
     int moved;        // bytes that reached the device or the buffer, in place
     QString wire;     // the requests the device met; a run of equal ones as "*N"
     QString progress; // the percentages emitted
@@ -58,8 +57,6 @@ QString wireLog(const PluggedDevice &sim)
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(Case)
 
 class TestUsbRequests : public QObject
 {
@@ -249,18 +246,23 @@ void TestUsbRequests::requests()
 
 void TestUsbRequests::searchSkipsRejectedDevicesAndEndsAtAGenuineOne()
 {
-    DeviceOptions wrongWord, oneByte;
+    // Two wrong words, so that one of them comes before another device in any bus order.
+    DeviceOptions wrongWord, swapped, oneByte;
     wrongWord.identityAnswer = QByteArray("\xEC\x00", 2);
+    swapped.identityAnswer = QByteArray("\x00\xEB", 2);
     oneByte.identityAnswer = QByteArray("\xEB", 1);
     const PluggedDevice rejected[] = {SimTestBus::plugFresh(wrongWord),
+                                      SimTestBus::plugAnother(swapped),
                                       SimTestBus::plugAnother(oneByte)};
-    const PluggedDevice genuine[] = {SimTestBus::plugAnother(), SimTestBus::plugAnother()};
     USBTQ470 device;
     DebugCapture debug;
+    QCOMPARE(device.connect(), -1);
+    // Each rejected device is asked once and closed; the first genuine one ends the search.
+    for (const PluggedDevice &sim : rejected)
+        QCOMPARE(sim->requestLog().size(), 1);
+    QCOMPARE(debug.lines().count(QStringLiteral("USB Disconnect")), 3);
+    const PluggedDevice genuine[] = {SimTestBus::plugAnother(), SimTestBus::plugAnother()};
     QCOMPARE(device.connect(), 0);
-    // Every rejected device that was asked is closed; the first genuine one ends the search.
-    QCOMPARE(debug.lines().count(QStringLiteral("USB Disconnect")),
-             rejected[0]->requestLog().size() + rejected[1]->requestLog().size());
     QCOMPARE(genuine[0]->requestLog().size() + genuine[1]->requestLog().size(), 1);
 }
 
