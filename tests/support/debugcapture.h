@@ -2,21 +2,15 @@
 #define TQ470_TESTS_DEBUGCAPTURE_H
 
 #include <QMutex>
-#include <QMutexLocker>
 #include <QStringList>
 
-// Collects the qDebug lines written from any thread while it exists; other messages go on to
-// the previous handler so that test diagnostics stay visible.
+// Collects the qDebug lines of every thread while it lives; other messages go on as before.
 class DebugCapture
 {
 public:
     DebugCapture() : previous(qInstallMessageHandler(handle)) { current = this; }
     ~DebugCapture() { qInstallMessageHandler(previous); }
-    QStringList lines() const
-    {
-        QMutexLocker locker(&mutex);
-        return captured;
-    }
+    QStringList lines() const { QMutexLocker locker(&mutex); return captured; }
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)

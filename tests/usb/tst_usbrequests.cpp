@@ -15,26 +15,22 @@ using namespace Bootloader;
 
 namespace {
 
-// The device object with the process-wide device lock within a test's reach.
-class Tq470 : public USBTQ470
-{
-public:
-    static QMutex &lock() { return deviceLock; }
-};
+struct Tq470 : USBTQ470 { static QMutex &lock() { return deviceLock; } };
 
 // One operation on a device plugged in for it, and everything it leaves behind.
 struct Case
 {
-    QStringList setup; // fault rules, "answer=HEX" (identity), "no device", "no config"
-    bool connected;    // connected before the operation
+    // Fault rules, "answer=HEX" (identity), "serial=TEXT" ('|' a zero unit), "no device",
+    // "no config", "locked" (another thread holds the device lock as the operation starts).
+    QStringList setup;
+    bool connected; // before the operation
     QString op;
     uint address;
-    int length;
-    int result;
+    int length, result;
     int moved;        // bytes that reached the device or the buffer, in place
     QString wire;     // the requests the device met; a run of equal ones as "*N"
     QString progress; // the percentages emitted
-    bool open;        // connection_status afterwards
+    bool open;        // afterwards
     QStringList lines = {}; // the transfers' debug lines; empty: not checked
 };
 
@@ -50,13 +46,10 @@ QString wireLog(const PluggedDevice &sim)
 {
     QStringList runs;
     QString last;
-    int count = 0;
     for (const LoggedRequest &r : sim->requestLog()) {
         const QString text = QString::asprintf("%02x %02x %04x %04x %d", r.requestType, r.request,
                                                r.value, r.index, r.length);
-        count = text == last ? count + 1 : 1;
-        if (count > 1)
-            runs.removeLast();
+        const int count = text == last ? qMax(runs.takeLast().section('*', 1).toInt(), 1) + 1 : 1;
         runs << (count > 1 ? text + QStringLiteral(" *%1").arg(count) : text);
         last = text;
     }
@@ -64,8 +57,6 @@ QString wireLog(const PluggedDevice &sim)
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(Case)
 
 class TestUsbRequests : public QObject
 {
@@ -76,9 +67,6 @@ private Q_SLOTS:
     void requests_data();
     void requests();
     void searchSkipsRejectedDevicesAndEndsAtAGenuineOne();
-    void lockKeepsOtherThreadsOffTheWire_data();
-    void lockKeepsOtherThreadsOffTheWire();
-    void serialNeedsAnOpenDeviceAndEndsAtAZeroUnit();
 };
 
 void TestUsbRequests::requests_data()
@@ -104,25 +92,18 @@ void TestUsbRequests::requests_data()
                 {"USB Control Receive bRequest=1, wValue=65535, wIndex=2048, dataLength=32 - ERROR.",
                  "USB Disconnect"}};
     QTest::newRow("page write: one encoded page, the address over wValue and wIndex")
-        << Case{{}, true, "page", 0x08005000, 2048, 0, 2048, "40 03 5000 0800 2048", "", true};
+        << Case{{}, true, "page", 0x08005000, 2048, 0, 2048, "40 03 5000 0800 2048", "", true,
+                {send,
+                 "USB Control Send bRequest=3, wValue=20480, wIndex=2048, dataLength=2048 - OK."}};
     QTest::newRow("short page write is a failure")
         << Case{{"short:request=3"}, true, "page", 0x08005000, 2048, -1, 0, "40 03 5000 0800 2048",
                 "", true};
-    QTest::newRow("refused page write fails, closes the device, leaves the page encoded")
-        << Case{{}, true, "page", BootloaderBase, 2048, -1, 0, "40 03 0000 0800 2048", "", false,
-                {send, "USB Control Send bRequest=3, wValue=0, wIndex=2048, dataLength=2048 - ERROR.",
-                 "USB Disconnect"}};
     QTest::newRow("external read of 1000 bytes: 512 and 488, progress 51 and 100")
         << Case{{}, true, "xread", 0x1234, 1000, 0, 1000, "c0 05 1234 0000 512, c0 05 1434 0000 488",
                 "51 100", true};
     QTest::newRow("external write across 64 KiB: wIndex follows the address")
         << Case{{}, true, "xwrite", 0x0FFF00, 600, 0, 600,
                 "40 06 ff00 000f 256, 40 06 0000 0010 256, 40 06 0100 0010 88", "42 85 100", true};
-    QTest::newRow("external write of 512 bytes: the last chunk sized exactly")
-        << Case{{}, true, "xwrite", 0, 512, 0, 512, "40 06 0000 0000 256, 40 06 0100 0000 256",
-                "50 100", true,
-                {send, "USB Control Send bRequest=6, wValue=0, wIndex=0, dataLength=256 - OK.", send,
-                 "USB Control Send bRequest=6, wValue=256, wIndex=0, dataLength=256 - OK."}};
     QTest::newRow("external write absorbs 100 failed attempts spread over its chunks")
         << Case{{"short:request=6:times=50", "short:request=6:nth=52:times=50"}, true, "xwrite", 0,
                 512, 0, 512, retry6, "50 100", true};
@@ -135,12 +116,10 @@ void TestUsbRequests::requests_data()
     QTest::newRow("stalled external write closes the device; the retry searches again")
         << Case{{"stall:request=6:nth=1"}, true, "xwrite", 0, 256, 0, 256,
                 "40 06 0000 0000 256, " + identity + ", 40 06 0000 0000 256", "100", true};
-    QTest::newRow("memory read of 0 bytes sends nothing")
-        << Case{{}, false, "read", FlashBase, 0, 0, 0, "", "", false};
     QTest::newRow("external write of 0 bytes sends and emits nothing")
         << Case{{}, false, "xwrite", 0, 0, 0, 0, "", "", false};
-    QTest::newRow("short receive returns its count, logs OK, stays open")
-        << Case{{"short:request=1:bytes=10"}, true, "receive", FlashBase, 64, 10, 0,
+    QTest::newRow("short receive after waiting for the device lock: its count, OK, stays open")
+        << Case{{"short:request=1:bytes=10", "locked"}, true, "receive", FlashBase, 64, 10, 0,
                 "c0 01 0000 0800 64", "", true,
                 {"USB Control Receive bRequest=1, wValue=0, wIndex=2048, dataLength=64 - OK."}};
     QTest::newRow("receive of length 0: nothing on the wire, short-form ERROR, closed")
@@ -150,30 +129,28 @@ void TestUsbRequests::requests_data()
         << Case{{}, true, "send", 0, 512, -1, 0, "40 02 0000 0000 0", "", false,
                 {send, "USB Control Send bRequest=2, wValue=0, wIndex=0, dataLength=512 - ERROR.",
                  "USB Disconnect"}};
-    QTest::newRow("run application: request 4 without data, short-form line")
-        << Case{{}, true, "run", 0, 0, 0, 0, "40 04 0000 0000 0", "", true,
+    QTest::newRow("run application after waiting for the device lock: request 4 without data")
+        << Case{{"locked"}, true, "run", 0, 0, 0, 0, "40 04 0000 0000 0", "", true,
                 {"USBTQ470::RunApplication(void)", send,
                  "USB Control Send bRequest=4, wValue=0, wIndex=0 - OK."}};
     QTest::newRow("no device: the search finds nothing and no transfer line follows")
         << Case{{"no device"}, false, "receive", FlashBase, 16, -1, 0, "", "", false, {"USB Connect"}};
-    QTest::newRow("identity EB 00 is the word 0x00EB")
-        << Case{{}, false, "connect", 0, 0, 0, 0, identity, "", true, accepted};
-    QTest::newRow("connect while open searches again without a release")
-        << Case{{}, true, "connect", 0, 0, 0, 0, identity, "", true, accepted};
+    QTest::newRow("connect while open waits for the device lock, searches again, takes EB 00")
+        << Case{{"locked"}, true, "connect", 0, 0, 0, 0, identity, "", true, accepted};
     QTest::newRow("identity 00 EB reads little-endian as 0xEB00 and is rejected")
         << Case{{"answer=00eb"}, false, "connect", 0, 0, -1, 0, identity, "", false,
                 {"USB Connect", asked, "control_receivePrivate(  255 0 0  2 )", "\ntqid: ffffeb00",
                  "\nUSB_TQ310_ID: eb", "USB Disconnect"}};
-    QTest::newRow("one-byte identity is rejected before any word is formed")
-        << Case{{"answer=eb"}, false, "connect", 0, 0, -1, 0, identity, "", false,
-                {"USB Connect", asked, answered, "USB Disconnect"}};
     QTest::newRow("failing set-configuration: closed and skipped, the lock given back")
         << Case{{"no config"}, false, "connect", 0, 0, -1, 0, "", "", false,
                 {"USB Connect", "USB Disconnect"}};
     QTest::newRow("destroying an open device closes it")
         << Case{{}, true, "destroy", 0, 0, 0, 0, "", "", false,
                 {"UsbDevice destructor", "USB Disconnect"}};
-    QTest::newRow("bulk read never searches") << Case{{}, false, "bulk", 0, 64, -1, 0, "", "", false};
+    QTest::newRow("serial of a closed device: empty, nothing asked")
+        << Case{{"serial=12|34"}, false, "serial", 0, 0, 0, 0, "", "", false};
+    QTest::newRow("serial: string descriptor 3, ended by a zero code unit")
+        << Case{{"serial=12|34"}, true, "serial", 0, 0, 2, 0, "80 06 0303 0000 256", "", true};
 }
 
 void TestUsbRequests::requests()
@@ -181,9 +158,12 @@ void TestUsbRequests::requests()
     QFETCH(Case, c);
     DeviceOptions options;
     options.failSetConfiguration = c.setup.contains(QStringLiteral("no config"));
-    for (const QString &item : c.setup)
+    for (const QString &item : c.setup) {
         if (item.startsWith(QLatin1String("answer=")))
             options.identityAnswer = QByteArray::fromHex(item.mid(7).toLatin1());
+        if (item.startsWith(QLatin1String("serial=")))
+            options.serialOverride = item.mid(7).replace('|', QChar(0));
+    }
     // Memories that hold a pattern, so that a chunk at the wrong place shows.
     DeviceState state = Tq470Model::freshState(DeviceMode::Bootloader, options.serial);
     state.internalFlash = pattern(int(FlashSize), 1);
@@ -191,7 +171,7 @@ void TestUsbRequests::requests()
     PluggedDevice sim;
     if (!c.setup.contains(QStringLiteral("no device")))
         sim = SimTestBus::plugFresh(state, options);
-    auto device = std::make_unique<USBTQ470>();
+    auto device = std::make_unique<Tq470>();
     if (c.connected)
         QCOMPARE(device->connect(), 0);
     for (const QString &rule : c.setup)
@@ -206,36 +186,38 @@ void TestUsbRequests::requests()
     QByteArray buffer = c.op == "xwrite" || c.op == "page" ? plain : QByteArray(plain.size(), 'Z');
     char *data = buffer.data();
     const quint32 length = quint32(c.length);
+    const auto run = [&] {
+        return c.op == "read"     ? device->ReadMemoryFromAddress(data, c.address, length)
+               : c.op == "page"   ? device->WritePageToAddress(data, c.address)
+               : c.op == "xread"  ? device->ReadExternalFlashFromAddress(data, c.address, length)
+               : c.op == "xwrite" ? device->WriteExternalFlashToAddress(data, c.address, length)
+               : c.op == "receive"
+                   ? device->control_receive(RequestReadMemory, 0, 0x0800, data, c.length)
+               : c.op == "send"    ? device->control_send(RequestWriteTestBlock, 0, 0, {}, c.length)
+               : c.op == "run"     ? (device->RunApplication(), 0)
+               : c.op == "connect" ? device->connect()
+               : c.op == "serial"  ? int(device->ReadSerialNumber().size())
+                                   : (device.reset(), 0);
+    };
     DebugCapture debug;
     int got = 0;
-    if (c.op == "read")
-        got = device->ReadMemoryFromAddress(data, c.address, length);
-    else if (c.op == "page")
-        got = device->WritePageToAddress(data, c.address);
-    else if (c.op == "xread")
-        got = device->ReadExternalFlashFromAddress(data, c.address, length);
-    else if (c.op == "xwrite")
-        got = device->WriteExternalFlashToAddress(data, c.address, length);
-    else if (c.op == "receive")
-        got = device->control_receive(RequestReadMemory, addressLow(c.address),
-                                      addressHigh(c.address), data, c.length);
-    else if (c.op == "send")
-        got = device->control_send(RequestWriteTestBlock, 0, 0, nullptr, c.length);
-    else if (c.op == "run")
-        device->RunApplication();
-    else if (c.op == "connect")
-        got = device->connect();
-    else if (c.op == "destroy")
-        device.reset();
-    else if (c.op == "bulk")
-        got = device->bulk_read(data, c.length);
+    if (c.setup.contains(QStringLiteral("locked"))) {
+        Tq470::lock().lock();
+        std::unique_ptr<QThread> other(QThread::create([&] { got = run(); }));
+        other->start();
+        QThread::msleep(100);
+        const qsizetype whileHeld = sim->requestLog().size();
+        Tq470::lock().unlock();
+        QVERIFY(other->wait(5000));
+        QCOMPARE(whileHeld, 0);
+    } else {
+        got = run();
+    }
 
     QCOMPARE(got, c.result);
     QStringList lines = debug.lines();
-    lines.removeIf([](const QString &line) {
-        return !line.startsWith(QLatin1String("USB")) && !line.startsWith(QLatin1String("Usb")) &&
-               !line.startsWith(QLatin1String("control_")) && !line.startsWith('\n');
-    });
+    const QRegularExpression transferLine(QStringLiteral("^(USB|Usb|control_|\n)"));
+    lines.removeIf([&](const QString &line) { return !transferLine.match(line).hasMatch(); });
     if (!c.lines.isEmpty())
         QCOMPARE(lines, c.lines);
     QCOMPARE(sim.device ? wireLog(sim) : QString(), c.wire);
@@ -245,9 +227,8 @@ void TestUsbRequests::requests()
     QCOMPARE(percents.join(' '), c.progress);
     QCOMPARE(device ? device->connection_status() : -1, c.open ? 0 : -1);
 
-    const bool external = c.op.startsWith('x');
-    const QByteArray stored = external ? state.externalFlash.mid(c.address)
-                                       : state.internalFlash.mid(c.address - FlashBase);
+    const QByteArray stored = c.op.startsWith('x') ? state.externalFlash.mid(c.address)
+                                                   : state.internalFlash.mid(c.address - FlashBase);
     if (c.op == "read" || c.op == "xread")
         QCOMPARE(buffer.left(c.moved), stored.left(c.moved));
     if (c.op == "xwrite") {
@@ -265,67 +246,24 @@ void TestUsbRequests::requests()
 
 void TestUsbRequests::searchSkipsRejectedDevicesAndEndsAtAGenuineOne()
 {
-    DeviceOptions wrongWord, oneByte;
+    // Two wrong words, so that one of them comes before another device in any bus order.
+    DeviceOptions wrongWord, swapped, oneByte;
     wrongWord.identityAnswer = QByteArray("\xEC\x00", 2);
+    swapped.identityAnswer = QByteArray("\x00\xEB", 2);
     oneByte.identityAnswer = QByteArray("\xEB", 1);
     const PluggedDevice rejected[] = {SimTestBus::plugFresh(wrongWord),
+                                      SimTestBus::plugAnother(swapped),
                                       SimTestBus::plugAnother(oneByte)};
-    const PluggedDevice genuine[] = {SimTestBus::plugAnother(), SimTestBus::plugAnother()};
     USBTQ470 device;
     DebugCapture debug;
+    QCOMPARE(device.connect(), -1);
+    // Each rejected device is asked once and closed; the first genuine one ends the search.
+    for (const PluggedDevice &sim : rejected)
+        QCOMPARE(sim->requestLog().size(), 1);
+    QCOMPARE(debug.lines().count(QStringLiteral("USB Disconnect")), 3);
+    const PluggedDevice genuine[] = {SimTestBus::plugAnother(), SimTestBus::plugAnother()};
     QCOMPARE(device.connect(), 0);
-    QCOMPARE(debug.lines().count(QStringLiteral("USB Disconnect")),
-             rejected[0]->requestLog().size() + rejected[1]->requestLog().size());
-    // Every rejected device that was asked is closed; the first genuine one ends the search.
     QCOMPARE(genuine[0]->requestLog().size() + genuine[1]->requestLog().size(), 1);
-}
-
-void TestUsbRequests::lockKeepsOtherThreadsOffTheWire_data()
-{
-    QTest::addColumn<QString>("op");
-    QTest::newRow("control receive waits for the lock") << "receive";
-    QTest::newRow("control send waits for the lock") << "send";
-    QTest::newRow("connect waits for the lock") << "connect";
-}
-
-void TestUsbRequests::lockKeepsOtherThreadsOffTheWire()
-{
-    constexpr int HoldMs = 100;
-    QFETCH(QString, op);
-    const PluggedDevice sim = SimTestBus::plugFresh();
-    Tq470 device;
-    QCOMPARE(device.connect(), 0);
-    sim->clearRequestLog();
-    char buffer[16] = {};
-
-    Tq470::lock().lock();
-    std::unique_ptr<QThread> other(QThread::create([&] {
-        if (op == "receive")
-            device.control_receive(RequestReadMemory, 0, addressHigh(FlashBase), buffer, 16);
-        else if (op == "send")
-            device.control_send(RequestWriteExternalFlash, 0, 0, buffer, 16);
-        else
-            device.connect();
-    }));
-    other->start();
-    QThread::msleep(HoldMs);
-    const qsizetype whileHeld = sim->requestLog().size();
-    Tq470::lock().unlock();
-    QVERIFY(other->wait(5000));
-    QCOMPARE(whileHeld, 0);
-    QCOMPARE(sim->requestLog().size(), 1);
-}
-
-void TestUsbRequests::serialNeedsAnOpenDeviceAndEndsAtAZeroUnit()
-{
-    DeviceOptions options;
-    options.serialOverride = QStringLiteral("12") + QChar(0) + QStringLiteral("34");
-    const PluggedDevice sim = SimTestBus::plugFresh(options);
-    USBTQ470 device;
-    QCOMPARE(device.ReadSerialNumber(), QByteArray());
-    QVERIFY(sim->requestLog().isEmpty());
-    QCOMPARE(device.connect(), 0);
-    QCOMPARE(device.ReadSerialNumber(), QByteArray("12"));
 }
 
 TQ470_SIM_TEST_GUILESS_MAIN(TestUsbRequests)

@@ -1,11 +1,16 @@
+#include "disconnectdatafile.h"
 #include "encoding.h"
 #include "externalflashtools.h"
 #include "hexdump.h"
+#include "hextext.h"
 #include "memorytools.h"
 #include "simtestsupport.h"
 #include "usbtq470.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdlib>
 
 using namespace Bootloader;
 using Image = ExternalFlashTools::ImageResult;
@@ -15,10 +20,42 @@ class TestServiceTools : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void disconnectDrawsLikeTheDefaultSeed(); // first: nothing may draw from rand() before it
+    void hexText();
     void cleanup() { SimTestBus::unplugAll(); }
     void tools_data();
     void tools();
 };
+
+void TestServiceTools::disconnectDrawsLikeTheDefaultSeed()
+{
+    const QList<DisconnectDataFile::Draw> draws = DisconnectDataFile::drawPermutation();
+    std::srand(1); // rand() starts as if seeded with 1
+    QList<int> values;
+    QByteArray text;
+    while (values.size() < 191) {
+        const int value = std::rand() % 191 + 351;
+        if (!values.contains(value))
+            text += QByteArray::number(values.emplaceBack(value)) + ',';
+    }
+    QCOMPARE(DisconnectDataFile::contents(draws), text + ';');
+    QCOMPARE(DisconnectDataFile::logLine({1804289383, 351}), QStringLiteral("1804289383 -> 351"));
+    QTemporaryDir dir;
+    const QString name = dir.filePath(DisconnectDataFile::FileName);
+    QVERIFY(DisconnectDataFile::write(name, {{0, 351}, {190, 541}, {5, 356}}));
+    QVERIFY(DisconnectDataFile::write(name, {{7, 358}, {190, 541}}));
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("358,541,;"));
+}
+
+void TestServiceTools::hexText()
+{
+    bool ok = false;
+    QCOMPARE(HexText::toValue(QStringLiteral(" 0XABCDEF "), &ok), 0xABCDEFu);
+    QVERIFY(ok);
+    QCOMPARE(HexText::proposal(0xABCDEF), QStringLiteral("0xabcdef"));
+}
 
 void TestServiceTools::tools_data()
 {
@@ -38,12 +75,10 @@ void TestServiceTools::tools_data()
     row("short test page write is a failure", "page", "short:request=3", 0);
     row("fill: the low byte of the data, encoded", "fill", "", 1);
     row("image of 4 bytes: written, read back, equal", "image", "", int(Image::Written), "abcd");
-    row("image of 6 bytes: length error, nothing sent", "image", "", int(Image::LengthError),
-        "abcdef");
-    row("image write failing after its retries", "image", "short:request=6:times=all",
-        int(Image::WriteFailed), "abcd");
-    row("image read-back failing after its retries", "image", "short:request=5:times=all",
-        int(Image::ReadBackFailed), "abcd");
+    row("image of 6 bytes: nothing sent", "image", "", int(Image::LengthError), "abcdef");
+    row("image write fails", "image", "short:request=6:times=all", int(Image::WriteFailed), "abcd");
+    row("image read-back fails", "image", "short:request=5:times=all", int(Image::ReadBackFailed),
+        "abcd");
     row("image read back different", "image", "corrupt:request=5", int(Image::Mismatch), "abcd");
 }
 
