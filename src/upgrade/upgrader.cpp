@@ -11,6 +11,7 @@
 #include <QMutexLocker>
 
 #include <cstring>
+#include <utility>
 
 using namespace Bootloader;
 
@@ -52,17 +53,16 @@ void Upgrader::setWaits(const Waits &newWaits)
 void Upgrader::slotSetFileName(QString name)
 {
     QMutexLocker locker(&fileNameLock);
-    fileName = name;
+    fileName = std::move(name);
 }
 
 void Upgrader::run()
 {
     lastRunSucceeded = false;
-    QString name;
-    {
+    const QString name = [this] {
         QMutexLocker locker(&fileNameLock);
-        name = fileName;
-    }
+        return fileName;
+    }();
     if (name.isNull())
         return;
     qDebug("Start firmware upgrade");
