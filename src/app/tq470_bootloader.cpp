@@ -93,6 +93,10 @@ TQ470_Bootloader::TQ470_Bootloader(QWidget *parent)
 
     connect(upgrader, &Upgrader::sendText, ui->txt, &QTextBrowser::append);
     connect(upgrader, &Upgrader::sendPercent, ui->progressBarFlash, &QProgressBar::setValue);
+    // The file choice must not change under a running upgrade: the button comes back when the
+    // worker has ended.
+    connect(upgrader, &QThread::finished, ui->pushButtonFirmware,
+            [button = ui->pushButtonFirmware] { button->setEnabled(true); });
     connect(usb, &USBTQ470::sendPercentExtFlashWrite, ui->progressBarExtFlashWr,
             &QProgressBar::setValue);
     connect(usb, &USBTQ470::sendPercentExtFlashRead, ui->progressBarExtFlashRd,
@@ -172,6 +176,7 @@ void TQ470_Bootloader::slotpushButtonFirmware(bool)
                                                       QStringLiteral("."), tr("Upg (*.upg)"));
     // A cancelled dialog gives a null name, on which the worker ends at once without a word.
     upgrader->slotSetFileName(name);
+    ui->pushButtonFirmware->setEnabled(false);
     upgrader->start(QThread::InheritPriority);
 }
 

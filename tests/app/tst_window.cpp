@@ -90,13 +90,19 @@ private Q_SLOTS:
         QCOMPARE(log(), QStringLiteral("earlier line\nfirst line"));
     }
 
-    // The worker uses the window's device object: the window may only go once the run is over.
-    void closingTheWindowWaitsForTheUpgrade()
+    // No second file can be chosen under a running upgrade. The worker uses the window's device
+    // object: the window may only go once the run is over.
+    void changeFirmwareIsOffDuringARunAndClosingWaitsForIt()
     {
         QString error;
         QVERIFY(UpgradeFile::write("fw.upg", QByteArray(UpgradeFile::ImageSize, '\x5a'), &error));
+        const QPushButton *button = window->findChild<QPushButton *>("pushButtonFirmware");
+        click("Firmware", {"bad.upg"});
+        QVERIFY(!button->isEnabled());
+        QVERIFY(worker->wait(5000));
+        QTRY_VERIFY(button->isEnabled());
         click("Firmware", {"fw.upg"});
-        QVERIFY(worker->isRunning());
+        QVERIFY(worker->isRunning() && !button->isEnabled());
         delete std::exchange(window, nullptr);
         QVERIFY(worker->isFinished() && worker->succeeded());
     }

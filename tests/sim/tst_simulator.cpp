@@ -229,6 +229,9 @@ private Q_SLOTS:
             "nine digits, not '12345678'\nTry 'tq470-sim --help'");
         row("rate above 1", "SIM --fault-rate 1.5 true", 2, "a number from 0 to 1, not '1.5'");
         row("delay= for timeouts only", "SIM --fault stall:delay=5 true", 2, "delay= applies to");
+        row("sample firmware: an option is no file name", "cd \"$(mktemp -d)\" && SAMPLE --out; c=$?; "
+            "test ! -e --out && exit $c", 2, "Unknown option 'out'");
+        row("sample firmware: its version", "SAMPLE -V >&2", 0, "tq470-sample-firmware 2.00");
     }
 
     void launcher()
@@ -242,6 +245,7 @@ private Q_SLOTS:
             command += QLatin1String("; c=$?; tr -d ' \\n' <STATE/device.json >&2; exit $c");
         const QString line =
             command.replace(QLatin1String("SIM"), QLatin1String(TQ470_SIM))
+                .replace(QLatin1String("SAMPLE"), QLatin1String(TQ470_SAMPLE))
                 .replace(QLatin1String("SELF"), QCoreApplication::applicationFilePath())
                 .replace(QLatin1String("STATE"), state.path());
         const ProcessRun run =
