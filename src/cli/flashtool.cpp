@@ -1,7 +1,7 @@
 #include "flashtool.h"
 
 #include "bootimagecommand.h"
-#include "bootloaderprotocol.h"
+#include "connectreport.h"
 #include "conversioncommands.h"
 #include "deviceidentity.h"
 #include "hexdump.h"
@@ -137,9 +137,7 @@ int FlashTool::info()
 {
     USBTQ470 device;
     if (device.connect() != 0)
-        return fail(QStringLiteral("no Tq470 answers on USB (vendor %1, product %2)")
-                        .arg(Bootloader::VendorId, 4, 16, QLatin1Char('0'))
-                        .arg(Bootloader::ProductId, 4, 16, QLatin1Char('0')));
+        return fail(ConnectReport::message(device.lastConnectFailure()));
 
     DeviceIdentity identity;
     const bool versionRead = identity.read(device);
