@@ -3,9 +3,10 @@
 #
 #   scripts/run-main.sh [FILE.upg]
 #
-# With no Tq470 on USB the upgrade runs on the simulated device, whose memory is kept in
+# With no Tq470 on USB at all the upgrade runs on the simulated device, whose memory is kept in
 # build-normal/sim-state, with FILE.upg or else a sample firmware the project generates.
-# A real Tq470 is only ever upgraded with a FILE.upg that you name.
+# A real Tq470 is only ever upgraded with a FILE.upg that you name; one this user may not
+# open stops the script with the fix.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -20,7 +21,15 @@ window=$bin/app/tq470-bootloader
 state=$root/build-normal/sim-state
 upgrade_file=${1:-}
 
-if "$flash" info >/dev/null 2>&1; then
+# info names a device this user may not open with its own exit code here, 1 otherwise.
+access_refused=3
+probe=0
+diagnosis=$("$flash" info --access-refused-exit $access_refused 2>&1 >/dev/null) || probe=$?
+if [ "$probe" -eq "$access_refused" ]; then
+    echo "$diagnosis" >&2
+    exit 1
+fi
+if [ "$probe" -eq 0 ]; then
     if [ -z "$upgrade_file" ]; then
         echo "A Tq470 answers on USB. Name the upgrade file to put on it:" >&2
         echo "  bash scripts/run-main.sh FILE.upg" >&2

@@ -1,7 +1,7 @@
 #include "flashtool.h"
 
 #include "bootimagecommand.h"
-#include "bootloaderprotocol.h"
+#include "connectreport.h"
 #include "conversioncommands.h"
 #include "deviceidentity.h"
 #include "hexdump.h"
@@ -82,6 +82,13 @@ int FlashTool::run(const QStringList &arguments)
         QStringLiteral("boot-image: the production serial, nine digits YYMMDDNNN."),
         QStringLiteral("YYMMDDNNN"));
     parser.addOption(serialOption);
+    // For scripts that must tell a device they may not open from no device at all.
+    QCommandLineOption accessExitOption(
+        QStringLiteral("access-refused-exit"),
+        QStringLiteral("info: the exit code when the device refuses access."),
+        QStringLiteral("CODE"));
+    accessExitOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(accessExitOption);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
     parser.addPositionalArgument(QStringLiteral("arguments"),
                                  QStringLiteral("The command's arguments."),
@@ -96,7 +103,8 @@ int FlashTool::run(const QStringList &arguments)
     const QStringList args = positional.mid(1);
 
     if (command == QLatin1String("info") && args.isEmpty())
-        return info();
+        return info(parser.isSet(accessExitOption) ? parser.value(accessExitOption).toInt()
+                                                   : ExitFailure);
     if (command == QLatin1String("hexdump") && args.size() == 1)
         return hexdump(args.at(0));
     if (command == QLatin1String("upgrade") && args.size() == 1)
@@ -133,13 +141,14 @@ int FlashTool::run(const QStringList &arguments)
     return ExitUsage;
 }
 
-int FlashTool::info()
+int FlashTool::info(int accessRefusedExit)
 {
     USBTQ470 device;
-    if (device.connect() != 0)
-        return fail(QStringLiteral("no Tq470 answers on USB (vendor %1, product %2)")
-                        .arg(Bootloader::VendorId, 4, 16, QLatin1Char('0'))
-                        .arg(Bootloader::ProductId, 4, 16, QLatin1Char('0')));
+    if (device.connect() != 0) {
+        const ConnectFailure failure = device.lastConnectFailure();
+        const int code = fail(ConnectReport::message(failure));
+        return failure.accessRefused() ? accessRefusedExit : code;
+    }
 
     DeviceIdentity identity;
     const bool versionRead = identity.read(device);

@@ -18,7 +18,7 @@ public:
     int run(const QStringList &arguments);
 
 private:
-    int info();
+    int info(int accessRefusedExit);
     int hexdump(const QString &fileName);
 
     int fail(const QString &message);

@@ -1,6 +1,7 @@
 #include "servicecommands.h"
 
 #include "bootloaderprotocol.h"
+#include "connectreport.h"
 #include "externalflashtools.h"
 #include "flashtool.h"
 #include "hexdump.h"
@@ -16,7 +17,6 @@ namespace {
 
 constexpr int DecimalBase = 10;
 constexpr int HexBase = 16;
-constexpr int IdDigits = 4;
 constexpr QChar LineBreak = QLatin1Char('\n');
 
 } // namespace
@@ -184,9 +184,7 @@ bool ServiceCommands::connect(USBTQ470 &device)
 {
     if (device.connect() == 0)
         return true;
-    failure(QStringLiteral("no Tq470 answers on USB (vendor %1, product %2)")
-                .arg(Bootloader::VendorId, IdDigits, HexBase, QLatin1Char('0'))
-                .arg(Bootloader::ProductId, IdDigits, HexBase, QLatin1Char('0')));
+    failure(ConnectReport::message(device.lastConnectFailure()));
     return false;
 }
 

@@ -1,5 +1,6 @@
 #include "upgradecommand.h"
 
+#include "connectreport.h"
 #include "flashtool.h"
 #include "upgrader.h"
 #include "usbtq470.h"
@@ -55,6 +56,10 @@ int UpgradeCommand::run(const QString &fileName)
     if (upgrader.succeeded())
         return FlashTool::ExitSuccess;
     err << QCoreApplication::applicationName() << ": the upgrade of the device did not complete\n";
+    const ConnectFailure failure = device.lastConnectFailure();
+    if (failure.accessRefused())
+        err << QCoreApplication::applicationName() << ": " << ConnectReport::accessRefused(failure)
+            << '\n';
     err.flush();
     return FlashTool::ExitFailure;
 }

@@ -22,6 +22,8 @@ struct DeviceOptions
     // The answer to the identity request; EB 00 on a genuine device.
     QByteArray identityAnswer = QByteArray("\xEB\x00", 2);
     bool failSetConfiguration = false;
+    // As for a user without write access to the node: every usbfs request fails with EPERM.
+    bool refuseAccess = false;
     int reenumerateDelayMs = DefaultReenumerateDelayMs;
 };
 

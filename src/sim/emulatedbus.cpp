@@ -496,6 +496,9 @@ EmulatedBus::Private::Reply EmulatedBus::Private::handle(Node &node, UMockdevIoc
 {
     UMockdevIoctlData *argument = umockdev_ioctl_client_get_arg(client);
     const gulong request = umockdev_ioctl_client_get_request(client);
+    // usbfs takes no request on a node opened read-only, which is all a user without access gets.
+    if (node.device && node.device->refusesAccess())
+        return Reply{-1, EPERM, false};
     switch (request) {
     case USBDEVFS_CONNECTINFO: {
         IoctlDataPointer data = resolve(argument, 0, sizeof(usbdevfs_connectinfo));

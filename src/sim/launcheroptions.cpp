@@ -31,6 +31,10 @@ LauncherOptions::Outcome LauncherOptions::parse(const QStringList &arguments)
             m_unplugged = true;
             continue;
         }
+        if (argument == QLatin1String("--no-access")) {
+            m_noAccess = true;
+            continue;
+        }
         const int equals = argument.indexOf(QLatin1Char('='));
         const QString option = equals < 0 ? argument : argument.left(equals);
         if (!OptionsWithValue.contains(option)) {
@@ -142,6 +146,10 @@ QString LauncherOptions::helpText(const QString &program)
                "  --reenumerate-ms MS  how long the device is off the bus after request 0x04\n"
                "                       (default %4)\n"
                "  --unplugged          leave the device off the bus: COMMAND finds an empty bus\n"
+               "  --no-access          the device is there, but COMMAND may not open it for\n"
+               "                       writing, as a user without the udev rule: opening it\n"
+               "                       read-write fails with EACCES, every usbfs request on it\n"
+               "                       with EPERM\n"
                "  -h, --help           show this help\n"
                "\n")
                .arg(program, QLatin1String(DeviceOptions::DefaultSerial))

@@ -14,6 +14,7 @@
 // The command line of tq470-sim:
 //   [--state DIR] [--mode bootloader|application] [--serial NINE_DIGITS]
 //   [--fault-rate P [--seed N]] [--fault RULE ...] [--reenumerate-ms MS] [--unplugged]
+//   [--no-access]
 //   -- COMMAND [ARGS...]
 class LauncherOptions
 {
@@ -33,6 +34,7 @@ public:
     QList<FaultRule> faults() const { return m_faults; }
     int reenumerateDelayMs() const { return m_reenumerateDelayMs; }
     bool unplugged() const { return m_unplugged; }
+    bool noAccess() const { return m_noAccess; }
     QStringList command() const { return m_command; }
 
 private:
@@ -49,6 +51,7 @@ private:
     QList<FaultRule> m_faults;
     int m_reenumerateDelayMs = DeviceOptions::DefaultReenumerateDelayMs;
     bool m_unplugged = false;
+    bool m_noAccess = false;
     QStringList m_command;
 };
 

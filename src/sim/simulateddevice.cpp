@@ -98,6 +98,12 @@ QByteArray SimulatedDevice::usbfsDescriptors() const
     return m_model.usbfsDescriptors();
 }
 
+bool SimulatedDevice::refusesAccess() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_model.options().refuseAccess;
+}
+
 DeviceMode SimulatedDevice::mode() const
 {
     QMutexLocker locker(&m_lock);

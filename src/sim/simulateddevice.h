@@ -50,6 +50,7 @@ public:
     bool setConfiguration(int configuration) const;
     bool claimInterface(int interfaceNumber) const;
     QByteArray usbfsDescriptors() const;
+    bool refusesAccess() const;
 
     DeviceMode mode() const;
     DeviceState state() const;

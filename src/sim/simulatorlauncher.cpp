@@ -7,6 +7,8 @@
 #include "tq470model.h"
 
 #include <QByteArrayList>
+#include <QDir>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <csignal>
@@ -27,6 +29,7 @@ namespace {
 
 constexpr char ProgramName[] = "tq470-sim";
 constexpr int ForwardedSignals[] = {SIGINT, SIGTERM};
+constexpr char OwnExecutable[] = "/proc/self/exe";
 
 volatile sig_atomic_t childProcess = 0;
 volatile sig_atomic_t signalBeforeChild = 0;
@@ -49,8 +52,8 @@ QByteArray withVariable(const QByteArray &name, const QByteArray &value)
 }
 
 // The command's environment: this process's, with the preload library, the testbed and the
-// sanitizer option added.
-QByteArrayList commandEnvironment(const QString &testbedDirectory)
+// sanitizer option added. firstPreload, when given, goes in front of every other preload.
+QByteArrayList commandEnvironment(const QString &testbedDirectory, const QByteArray &firstPreload)
 {
     const QByteArray preload = PreloadEnvironment::PreloadVariable;
     const QByteArray asan = PreloadEnvironment::AsanVariable;
@@ -62,7 +65,10 @@ QByteArrayList commandEnvironment(const QString &testbedDirectory)
         if (name != preload && name != asan && name != directory)
             environment.append(variable);
     }
-    environment.append(withVariable(preload, PreloadEnvironment::withPreload(qgetenv(preload))));
+    QByteArray preloads = PreloadEnvironment::withPreload(qgetenv(preload));
+    if (!firstPreload.isEmpty())
+        preloads = firstPreload + ':' + preloads;
+    environment.append(withVariable(preload, preloads));
     environment.append(withVariable(asan, PreloadEnvironment::withAsanOption(qgetenv(asan))));
     environment.append(withVariable(directory, testbedDirectory.toLocal8Bit()));
     return environment;
@@ -90,6 +96,7 @@ int SimulatorLauncher::run()
 
     DeviceOptions deviceOptions;
     deviceOptions.reenumerateDelayMs = m_options.reenumerateDelayMs();
+    deviceOptions.refuseAccess = m_options.noAccess();
     const auto device = std::make_shared<SimulatedDevice>(state, deviceOptions);
     for (const FaultRule &rule : m_options.faults())
         device->addFault(rule);
@@ -145,12 +152,36 @@ int SimulatorLauncher::prepareState(DeviceState *state) const
     return 0;
 }
 
+// Beside the launcher in the build tree, or where the installation puts it.
+QString SimulatorLauncher::noAccessLibrary()
+{
+    const QDir own = QFileInfo(QFileInfo(QLatin1String(OwnExecutable)).symLinkTarget()).dir();
+    for (const QString &directory :
+         {own.path(), own.filePath(QLatin1String(TQ470_NOACCESS_INSTALLED_DIRECTORY))}) {
+        const QFileInfo library(QDir(directory), QLatin1String(TQ470_NOACCESS_LIBRARY));
+        if (library.isFile())
+            return library.absoluteFilePath();
+    }
+    return QString();
+}
+
 int SimulatorLauncher::runCommand(const QString &testbedDirectory) const
 {
+    QByteArray firstPreload;
+    if (m_options.noAccess()) {
+        const QString library = noAccessLibrary();
+        if (library.isEmpty()) {
+            report(QStringLiteral("--no-access: %1 is missing beside the launcher and in %2")
+                       .arg(QLatin1String(TQ470_NOACCESS_LIBRARY),
+                            QLatin1String(TQ470_NOACCESS_INSTALLED_DIRECTORY)));
+            return ExitSimulatorFailure;
+        }
+        firstPreload = QFile::encodeName(library);
+    }
     QByteArrayList arguments;
     for (const QString &argument : m_options.command())
         arguments.append(argument.toLocal8Bit());
-    QByteArrayList environment = commandEnvironment(testbedDirectory);
+    QByteArrayList environment = commandEnvironment(testbedDirectory, firstPreload);
     std::vector<char *> argv = pointers(arguments);
     std::vector<char *> envp = pointers(environment);
 

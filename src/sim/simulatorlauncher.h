@@ -28,6 +28,7 @@ public:
 private:
     int prepareState(DeviceState *state) const;
     int runCommand(const QString &testbedDirectory) const;
+    static QString noAccessLibrary();
     static bool save(const DeviceStateStore &store, const DeviceState &state);
     static void report(const QString &message);
 

@@ -123,7 +123,19 @@ bool Upgrader::connectDevice()
         }
     }
     Q_EMIT sendText(tr("USB Timeout\nCheck USB Cable"));
+    reportAccessRefusal();
     return false;
+}
+
+// The timeout texts blame the cable; a device that is there but may not be opened by this user
+// needs the udev rule instead.
+void Upgrader::reportAccessRefusal()
+{
+    const ConnectFailure failure = usb->lastConnectFailure();
+    if (failure.accessRefused())
+        Q_EMIT sendText(tr("Access to the Tq470 on bus %1 device %2 was refused: install the udev "
+                           "rule 60-tq470.rules, reload udev and replug the Tq470")
+                            .arg(failure.bus, failure.device));
 }
 
 bool Upgrader::identifyDevice(bool *applicationRunning)
@@ -169,6 +181,7 @@ bool Upgrader::resetIntoBootloader()
 
     if (!awaitBootloader()) {
         Q_EMIT sendText(tr("USB timout\nCheck USB cable"));
+        reportAccessRefusal();
         return false;
     }
     Q_EMIT sendText(tr("Disconnect"));

@@ -66,6 +66,7 @@ protected:
 
 private:
     bool connectDevice();
+    void reportAccessRefusal();
     // Reports serial and version block; false when the run cannot go on with this device.
     bool identifyDevice(bool *applicationRunning);
     bool resetIntoBootloader();

@@ -8,6 +8,8 @@
 
 #include <usb.h>
 
+#include <cerrno>
+
 using namespace UsbConstants;
 
 QMutex UsbDevice::deviceLock;
@@ -50,6 +52,10 @@ void logControlTransfer(const TransferLogFormats &formats, quint8 bRequest, quin
         qDebug(result >= 0 ? formats.ok : formats.error, int(bRequest), int(wValue), int(wIndex));
 }
 
+// What usbfs answers a user who may not open the node for writing: open() fails with EACCES;
+// libusb 0.1 then opens it read-only, and every request on it fails with EPERM.
+bool isAccessError(int error) { return error == EACCES || error == EPERM; }
+
 } // namespace
 
 UsbDevice::UsbDevice() = default;
@@ -88,6 +94,12 @@ int UsbDevice::connection_status()
     return handle ? 0 : -1;
 }
 
+ConnectFailure UsbDevice::lastConnectFailure()
+{
+    QMutexLocker lock(&deviceLock);
+    return failure;
+}
+
 int UsbDevice::connectPrivate()
 {
     qDebug("USB Connect");
@@ -99,6 +111,18 @@ int UsbDevice::connectPrivate()
     usb_init();
     usb_find_busses();
     usb_find_devices();
+
+    // The first device that refused access is the one to name; a device that answers wins.
+    failure = ConnectFailure{ConnectFailure::Reason::NotFound, QString(), QString()};
+    const auto noteFailure = [this](const struct usb_bus *bus, const struct usb_device *dev,
+                                    bool accessRefused) {
+        if (failure.accessRefused())
+            return;
+        failure.reason =
+            accessRefused ? ConnectFailure::Reason::AccessRefused : ConnectFailure::Reason::NoAnswer;
+        failure.bus = QString::fromLocal8Bit(bus->dirname);
+        failure.device = QString::fromLocal8Bit(dev->filename);
+    };
 
     for (struct usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
         qDebug() << "bus: " << static_cast<const void *>(bus);
@@ -114,18 +138,25 @@ int UsbDevice::connectPrivate()
             if (dev->descriptor.idVendor != vendor_id || dev->descriptor.idProduct != product_id)
                 continue;
 
+            errno = 0;
             handle = usb_open(dev);
-            if (!handle)
+            if (!handle) {
+                noteFailure(bus, dev, isAccessError(errno));
                 continue;
+            }
             qDebug() << "usb_opened ";
 
-            if (usb_set_configuration(handle, Configuration) < 0) {
+            const int configured = usb_set_configuration(handle, Configuration);
+            if (configured < 0) {
+                noteFailure(bus, dev, isAccessError(-configured));
                 disconnectPrivate();
                 continue;
             }
             qDebug() << "usb_set_configuration ";
 
-            if (usb_claim_interface(handle, Interface) < 0) {
+            const int claimed = usb_claim_interface(handle, Interface);
+            if (claimed < 0) {
+                noteFailure(bus, dev, isAccessError(-claimed));
                 disconnectPrivate();
                 continue;
             }
@@ -145,6 +176,7 @@ int UsbDevice::connectPrivate()
                 // A failed transfer has closed the device already; a short answer has not.
                 if (handle)
                     disconnectPrivate();
+                noteFailure(bus, dev, false);
                 continue;
             }
 
@@ -154,8 +186,10 @@ int UsbDevice::connectPrivate()
             qDebug("\nUSB_TQ310_ID: %x", signExtended(device_id));
             if (tqid != device_id) {
                 disconnectPrivate();
+                noteFailure(bus, dev, false);
                 continue;
             }
+            failure = ConnectFailure();
             return 0;
         }
     }

@@ -1,6 +1,8 @@
 #ifndef TQ470_USBDEVICE_H
 #define TQ470_USBDEVICE_H
 
+#include "connectfailure.h"
+
 #include <QMutex>
 #include <QObject>
 
@@ -25,6 +27,8 @@ public:
     int connect();
     void disconnect();
     int connection_status();
+    // Why the last connect, or the reconnect of a transfer, found no usable device.
+    ConnectFailure lastConnectFailure();
 
     int control_receive(quint8 bRequest, quint16 wValue, quint16 wIndex, char *data, int length);
     int control_send(quint8 bRequest, quint16 wValue, quint16 wIndex, char *data, int length);
@@ -49,6 +53,7 @@ private:
     quint16 vendor_id = 0;
     quint16 device_id = 0;
     usb_dev_handle *handle = nullptr;
+    ConnectFailure failure;
 };
 
 #endif

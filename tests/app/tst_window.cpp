@@ -53,6 +53,8 @@ private Q_SLOTS:
         QVERIFY(write("app.hex", IntelHexText::file(0x08003FFC, IntelHexText::pattern(16))));
         QVERIFY(write("bad.hex", ":0400000001020304F0\n") && write("bad.upg", "wrong"));
         QVERIFY(write("eight.bin", "01234567"));
+        QString error;
+        QVERIFY(UpgradeFile::write("ok.upg", QByteArray(UpgradeFile::ImageSize, '\x5a'), &error));
         sim = SimTestBus::plugFresh();
         debug = std::make_unique<DebugCapture>();
         window = new TQ470_Bootloader;
@@ -94,14 +96,12 @@ private Q_SLOTS:
     // object: the window may only go once the run is over.
     void changeFirmwareIsOffDuringARunAndClosingWaitsForIt()
     {
-        QString error;
-        QVERIFY(UpgradeFile::write("fw.upg", QByteArray(UpgradeFile::ImageSize, '\x5a'), &error));
         const QPushButton *button = window->findChild<QPushButton *>("pushButtonFirmware");
         click("Firmware", {"bad.upg"});
         QVERIFY(!button->isEnabled());
         QVERIFY(worker->wait(5000));
         QTRY_VERIFY(button->isEnabled());
-        click("Firmware", {"fw.upg"});
+        click("Firmware", {"ok.upg"});
         QVERIFY(worker->isRunning() && !button->isEnabled());
         delete std::exchange(window, nullptr);
         QVERIFY(worker->isFinished() && worker->succeeded());
@@ -167,6 +167,10 @@ private Q_SLOTS:
             {"bad.upg"}, {"Open File|Upg (*.upg)| unparented"},
             "^earlier line\n/.*/bad.upg\nWrong file header$",
             "^Tq320_bootloader::slotpushButtonCHF\\(bool t\\)\n", {"bars 0 0 0"});
+        row("Change Firmware on a device this user may not open: the cause after the timeout",
+            "Firmware refusing", {"ok.upg"}, {"Open File|Upg (*.upg)| unparented"},
+            "\nUSB Timeout\nCheck USB Cable\nAccess to the Tq470 on bus 001 device 0\\d\\d was "
+            "refused: install the udev rule 60-tq470.rules, reload udev and replug the Tq470$");
         row("CreateUpg: the log cleared, the upgrade file saved", "CreateUpg",
             {"app.hex", "fw.upg"}, {hex, saveUpg}, "^$", slot.arg("CreateUpg"),
             {"fw.upg size 393282"});
@@ -191,8 +195,12 @@ private Q_SLOTS:
         QFETCH(QString, debugPattern);
         QFETCH(QStringList, state);
         QFETCH(QStringList, next);
+        DeviceOptions refusing;
+        refusing.refuseAccess = true;
         if (setup == "unplugged")
             SimTestBus::unplugAll();
+        else if (setup == "refusing")
+            sim = SimTestBus::plugFresh(refusing);
         else if (setup == "connected")
             QCOMPARE(window->device()->connect(), 0);
         else if (!setup.isEmpty())

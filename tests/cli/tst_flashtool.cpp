@@ -29,15 +29,15 @@ QString storedMode()
     return QJsonDocument::fromJson(fileContents("dev/device.json"))["mode"].toString();
 }
 
-// A firmware image over the application and external-flash ranges, written as fw.upg.
-QByteArray writeUpgradeFile()
+// A firmware image over the application and external-flash ranges, written as name.
+QByteArray writeUpgradeFile(const QString &name = "fw.upg")
 {
     QByteArray image(UpgradeFile::ImageSize, '\0');
     quint32 x = 12345;
     for (int i = UpgradeFile::ApplicationOffset; i < image.size(); ++i)
         image[i] = char((x = x * 1103515245u + 12345u) >> 16);
     QString error;
-    if (!UpgradeFile::write("fw.upg", image, &error))
+    if (!UpgradeFile::write(name, image, &error))
         qFatal("%s", qPrintable(error));
     return image;
 }
@@ -61,6 +61,7 @@ private Q_SLOTS:
         QVERIFY(write("app.hex", IntelHexText::file(0x08003FFC, IntelHexText::pattern(16))));
         QVERIFY(write("bad.hex", ":0400000001020304F0\n") && write("bad.upg", "wrong"));
         QVERIFY(write("sixteen.bin", "0123456789ABCDEF"));
+        writeUpgradeFile("good.upg");
     }
 
     // Standard error and standard output are matched as patterns; stored: see verifyStored.
@@ -90,6 +91,19 @@ private Q_SLOTS:
         row("info --debug: serial, versions, mode; the USB layers' lines on standard error",
             "--serial 261205007", "info --debug", 0, "USB Connect",
             "^Serial: 261205007b\nVersion: Tq470 BL 1.07\nVersion: 2026-11-20\nMode: bootloader");
+        const QString refused = "access to the Tq470 on bus 001 device 0\\d\\d was refused.*"
+                                "sudo cp packaging/60-tq470.rules /etc/udev/rules.d/\n.*"
+                                "sudo udevadm control --reload-rules && sudo udevadm trigger\n.*"
+                                "plug it in again.\n$";
+        row("info on a device this user may not open: which one, the udev rule, the commands",
+            "--no-access", "info", 1, "^tq470-flash: " + refused);
+        row("info on an empty bus", "--unplugged", "info", 1,
+            fails("no Tq470 answers on USB \\(vendor 16c0, product 0788\\)"));
+        row("read on a device this user may not open", "--no-access", "read 0 1", 1, refused);
+        row("upgrade on a device this user may not open: the log line, then the fix", "--no-access",
+            "upgrade good.upg", 1, "did not complete\ntq470-flash: " + refused,
+            "\nCheck USB Cable\nAccess to the Tq470 on bus 001 device 0\\d\\d was refused: .*"
+            "60-tq470.rules");
         row("info when the version block cannot be read", fault.arg(1), "info", 1,
             fails("the bootloader version block could not be read"), "^Serial: .*\nMode: ");
         row("read: hexadecimal address with 0X, decimal length", "", "read 0X8003ff0 10", 0, none,

@@ -217,6 +217,9 @@ private Q_SLOTS:
         row("another format", "sed -i s/1,/2,/ STATE/device.json; SIM --state STATE true", 2,
             R"("format" must be 1)");
         row("--unplugged leaves the bus empty", "SIM --unplugged SELF probe", 1, "no device");
+        row("--no-access: the node opens read-only, for writing it is refused",
+            "SIM --no-access sh -c 'exec 3</dev/bus/usb/001/002 4<>/dev/bus/usb/001/002'", 2,
+            "cannot create /dev/bus/usb/001/002: Permission denied");
         row("--fault reaches the device", "SIM --fault stall:request=0xFF SELF probe", 3,
             "-32 0000");
         row("--fault timeout reaches the host", "SIM --fault timeout:delay=9 SELF probe", 3,
