@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds and runs the whole suite three times: a normal
 # build, one with AddressSanitizer and UndefinedBehaviorSanitizer, and one with
-# ThreadSanitizer; then runs each fuzz harness for 20 seconds.
+# ThreadSanitizer; checks the normal build's installation and Debian packages; then runs each
+# fuzz harness for 20 seconds.
 #
-#   scripts/run-tests.sh [VARIANT...]     (normal sanitize tsan fuzz; default: all four)
+#   scripts/run-tests.sh [VARIANT...]     (normal package sanitize tsan fuzz; default: all five)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -18,13 +19,19 @@ export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export TSAN_OPTIONS="suppressions=$root/tests/tsan.supp:halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1"
 
 variants=("$@")
-[ ${#variants[@]} -gt 0 ] || variants=(normal sanitize tsan fuzz)
+[ ${#variants[@]} -gt 0 ] || variants=(normal package sanitize tsan fuzz)
 
 status=0
 for variant in "${variants[@]}"; do
     if [ "$variant" = fuzz ]; then
         echo "=== fuzzing ==="
         bash scripts/fuzz.sh 20 || status=1
+        continue
+    fi
+    if [ "$variant" = package ]; then
+        echo "=== installation and packages ==="
+        bash scripts/build.sh build-normal
+        bash tests/packaging/check-package.sh build-normal || status=1
         continue
     fi
     dir=build-$variant
