@@ -99,6 +99,8 @@ private Q_SLOTS:
         row("upgrade --help: the same", Direct, "upgrade --help", 0, none, upgradeHelp);
         row("hex2bin --help: --fill, not boot-image's --serial", Direct, "hex2bin --help", 0, none,
             "^(?!.*--serial)Usage: tq470-flash hex2bin \\[options\\] IN.hex .*--fill <BYTE>");
+        row("info --help: the scripts' option hidden", Direct, "info --help", 0, none,
+            "^(?!.*access-refused)Usage: tq470-flash info \\[options\\]\n.*--debug");
         row("help: every command", Direct, "help", 0, none,
             "^Usage: .*\nCommands:\n  info  .*  hexdump FILE  .*--version");
         row("hexdump: the header without the log's line break, then the rows", Direct,
@@ -112,6 +114,8 @@ private Q_SLOTS:
                                 "plug it in again.\n$";
         row("info on a device this user may not open: which one, the udev rule, the commands",
             "--no-access", "info", 1, "^tq470-flash: " + refused);
+        row("info --access-refused-exit 3, the run script's probe", "--no-access",
+            "info --access-refused-exit 3", 3, "^tq470-flash: " + refused);
         row("info on an empty bus", "--unplugged", "info", 1,
             fails("no Tq470 answers on USB \\(vendor 16c0, product 0788\\)"));
         row("read on a device this user may not open", "--no-access", "read 0 1", 1, refused);
