@@ -120,8 +120,8 @@ QString commandLine(const CommandSpec &spec)
 {
     const QString indent(HelpColumn, QLatin1Char(' '));
     const QString synopsis =
-        QStringLiteral("  ") + (QLatin1String(spec.name) + QLatin1Char(' ') +
-                                QLatin1String(spec.arguments)).trimmed();
+        QStringLiteral("  ") +
+        (QLatin1String(spec.name) + QLatin1Char(' ') + QLatin1String(spec.arguments)).trimmed();
     QString text;
     QString line = synopsis.leftJustified(HelpColumn);
     if (synopsis.size() >= HelpColumn) {
@@ -151,12 +151,12 @@ QString withUsageLine(const QString &helpText, const QString &synopsis)
 
 void addGeneralOptions(QCommandLineParser &parser)
 {
-    parser.addOption(QCommandLineOption(
-        QStringList{QStringLiteral("h"), QString::fromLatin1(HelpName)},
-        QStringLiteral("Show the help and exit.")));
-    parser.addOption(QCommandLineOption(
-        QStringList{QStringLiteral("V"), QString::fromLatin1(VersionName)},
-        QStringLiteral("Show the version and exit.")));
+    parser.addOption(
+        QCommandLineOption(QStringList{QStringLiteral("h"), QString::fromLatin1(HelpName)},
+                           QStringLiteral("Show the help and exit.")));
+    parser.addOption(
+        QCommandLineOption(QStringList{QStringLiteral("V"), QString::fromLatin1(VersionName)},
+                           QStringLiteral("Show the version and exit.")));
     parser.addOption(QCommandLineOption(
         QStringList{QStringLiteral("d"), QString::fromLatin1(DebugName)},
         QStringLiteral("Write the device layers' debug lines to standard error.")));
@@ -226,9 +226,9 @@ int FlashTool::run(const QStringList &arguments)
     if (!commandParser.parse(arguments)) {
         const QStringList unknown = commandParser.unknownOptionNames();
         return usage(err,
-                     unknown.isEmpty() ? commandParser.errorText()
-                                       : QStringLiteral("%1 takes no option '%2'")
-                                             .arg(command, unknown.first()),
+                     unknown.isEmpty()
+                         ? commandParser.errorText()
+                         : QStringLiteral("%1 takes no option '%2'").arg(command, unknown.first()),
                      command);
     }
     const QStringList expected = words(spec->arguments);
@@ -273,9 +273,8 @@ int FlashTool::run(const QStringList &arguments)
 int FlashTool::usage(QTextStream &err, const QString &message, const QString &command)
 {
     err << ToolName << ": " << message << "\nTry '" << ToolName << ' ' << HelpCommand
-        << (command.isEmpty() || command == QLatin1String(HelpCommand)
-                ? QString()
-                : QLatin1Char(' ') + command)
+        << (command.isEmpty() || command == QLatin1String(HelpCommand) ? QString()
+                                                                       : QLatin1Char(' ') + command)
         << "'.\n";
     err.flush();
     return ExitUsage;
@@ -308,9 +307,9 @@ QString FlashTool::commandHelp(const CommandSpec &spec)
     QCommandLineParser parser;
     const bool numbers = synopsis.contains(QRegularExpression(QLatin1String(NumberArguments))) ||
                          (spec.options & FillOption);
-    parser.setApplicationDescription(QLatin1String(spec.summary) +
-                                     (numbers ? QLatin1Char('\n') + QLatin1String(NumberNotes)
-                                              : QString()));
+    parser.setApplicationDescription(
+        QLatin1String(spec.summary) +
+        (numbers ? QLatin1Char('\n') + QLatin1String(NumberNotes) : QString()));
     addGeneralOptions(parser);
     parser.addOptions(commandOptions(spec.options));
     return withUsageLine(parser.helpText(), synopsis);
@@ -339,8 +338,7 @@ int FlashTool::info(int accessRefusedExit)
     out << "Serial: " << QString::fromLatin1(identity.serial) << '\n';
     if (versionRead) {
         out << "Version: "
-            << QString::fromLatin1(DeviceIdentity::firstVersionText(identity.versionBlock))
-            << '\n';
+            << QString::fromLatin1(DeviceIdentity::firstVersionText(identity.versionBlock)) << '\n';
         out << "Version: "
             << QString::fromLatin1(DeviceIdentity::secondVersionText(identity.versionBlock))
             << '\n';

@@ -95,7 +95,8 @@ private Q_SLOTS:
         row("-V: the version", Direct, "-V", 0, none, "^tq470-flash 2.00\n$");
         const QString upgradeHelp = "^Usage: tq470-flash upgrade \\[options\\] FILE.upg\n"
                                     "Upgrade the device's firmware.\n\nOptions:\n.*--debug";
-        row("help upgrade: its arguments and options", Direct, "help upgrade", 0, none, upgradeHelp);
+        row("help upgrade: its arguments and options", Direct, "help upgrade", 0, none,
+            upgradeHelp);
         row("upgrade --help: the same", Direct, "upgrade --help", 0, none, upgradeHelp);
         row("hex2bin --help: --fill, not boot-image's --serial", Direct, "hex2bin --help", 0, none,
             "^(?!.*--serial)Usage: tq470-flash hex2bin \\[options\\] IN.hex .*--fill <BYTE>");
