@@ -45,8 +45,5 @@ int BootImageCommand::failure(const QString &message)
 
 int BootImageCommand::usage(const QString &message)
 {
-    err << QCoreApplication::applicationName() << ": " << message << "\nTry '"
-        << QCoreApplication::applicationName() << " --help'.\n";
-    err.flush();
-    return FlashTool::ExitUsage;
+    return FlashTool::usage(err, message, QStringLiteral("boot-image"));
 }

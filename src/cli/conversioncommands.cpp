@@ -116,10 +116,7 @@ int ConversionCommands::failure(const QString &message)
 
 int ConversionCommands::usage(const QString &message)
 {
-    err << QCoreApplication::applicationName() << ": " << message << "\nTry '"
-        << QCoreApplication::applicationName() << " --help'.\n";
-    err.flush();
-    return FlashTool::ExitUsage;
+    return FlashTool::usage(err, message, QStringLiteral("hex2bin"));
 }
 
 // Digits only: QString::toULongLong would take blanks and a sign too, and with base 0 it

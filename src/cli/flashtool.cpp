@@ -12,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -19,6 +20,147 @@ namespace {
 
 constexpr char ToolName[] = "tq470-flash";
 constexpr char ToolVersion[] = "2.00";
+constexpr char HelpCommand[] = "help";
+constexpr char HelpName[] = "help";
+constexpr char VersionName[] = "version";
+constexpr char DebugName[] = "debug";
+// The arguments and option values the number notes speak of.
+constexpr char NumberArguments[] = "\\b(ADDRESS|LENGTH|DATA|PATTERN|START|END|BYTE)\\b";
+constexpr int HelpColumn = 33; // where a command's summary starts in the general help
+constexpr int HelpWidth = 79;
+
+// The options a command takes beside the general ones (help, version, debug).
+enum CommandOptions : unsigned {
+    NoOptions = 0,
+    FillOption = 1u << 0,
+    SerialOption = 1u << 1,
+    AccessRefusedExitOption = 1u << 2,
+    AllOptions = FillOption | SerialOption | AccessRefusedExitOption,
+};
+
+} // namespace
+
+struct FlashTool::CommandSpec
+{
+    const char *name;
+    const char *arguments; // as the help shows them, one word each
+    unsigned options;
+    const char *summary;
+};
+
+namespace {
+
+using CommandSpec = FlashTool::CommandSpec;
+
+const CommandSpec Commands[] = {
+    {"info", "", AccessRefusedExitOption, "Show the device's serial, bootloader version and mode."},
+    {"upgrade", "FILE.upg", NoOptions, "Upgrade the device's firmware."},
+    {"create-upg", "FIRMWARE.hex OUT.upg", NoOptions,
+     "Make an upgrade file from an Intel HEX firmware."},
+    {"hex2bin", "IN.hex OUT.bin START END", FillOption,
+     "Convert the window START..END (inclusive) of an Intel HEX file into a binary of "
+     "END-START+1 bytes."},
+    {"boot-image", "BOOT.hex OUT.bin", SerialOption,
+     "Make a bootloader image with a production serial."},
+    {"read", "ADDRESS LENGTH", NoOptions, "Dump device memory."},
+    {"read-ext", "ADDRESS LENGTH", NoOptions, "Dump external flash, decoded."},
+    {"write-ext", "ADDRESS LENGTH DATA", NoOptions,
+     "Fill external flash with the low byte of DATA."},
+    {"write-ext-bin", "FILE.bin", NoOptions, "Write FILE at external address 0 and verify it."},
+    {"write-page", "PATTERN", NoOptions, "Fill the test page at 0x08005000 with PATTERN."},
+    {"run", "", NoOptions, "Start the application."},
+    {"hexdump", "FILE", NoOptions, "Show a hex and character dump of FILE."},
+    {HelpCommand, "[COMMAND]", NoOptions, "Show this help, or COMMAND's arguments and options."},
+};
+
+const char NumberNotes[] = "ADDRESS and DATA are hexadecimal, 0x optional; LENGTH and PATTERN "
+                           "decimal.\nSTART, END and BYTE are hexadecimal with 0x or decimal.";
+
+const CommandSpec *findCommand(const QString &name)
+{
+    for (const CommandSpec &spec : Commands)
+        if (name == QLatin1String(spec.name))
+            return &spec;
+    return nullptr;
+}
+
+QStringList words(const char *text)
+{
+    return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// Only the command table's options: the general ones come with every parser.
+QList<QCommandLineOption> commandOptions(unsigned options)
+{
+    QList<QCommandLineOption> list;
+    if (options & FillOption)
+        list.append(QCommandLineOption(
+            QStringLiteral("fill"),
+            QStringLiteral("The byte for addresses the file leaves out (default 0)."),
+            QStringLiteral("BYTE")));
+    if (options & SerialOption)
+        list.append(QCommandLineOption(
+            QStringLiteral("serial"),
+            QStringLiteral("The production serial, nine digits YYMMDDNNN (default: today's "
+                           "date and number 001)."),
+            QStringLiteral("YYMMDDNNN")));
+    if (options & AccessRefusedExitOption) {
+        // For scripts that must tell a device they may not open from no device at all.
+        QCommandLineOption option(QStringLiteral("access-refused-exit"),
+                                  QStringLiteral("The exit code when the device refuses access."),
+                                  QStringLiteral("CODE"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        list.append(option);
+    }
+    return list;
+}
+
+// One command in the general help: its synopsis, then its summary wrapped at the help's width.
+QString commandLine(const CommandSpec &spec)
+{
+    const QString indent(HelpColumn, QLatin1Char(' '));
+    const QString synopsis =
+        QStringLiteral("  ") +
+        (QLatin1String(spec.name) + QLatin1Char(' ') + QLatin1String(spec.arguments)).trimmed();
+    QString text;
+    QString line = synopsis.leftJustified(HelpColumn);
+    if (synopsis.size() >= HelpColumn) {
+        text = synopsis + QLatin1Char('\n');
+        line = indent;
+    }
+    for (const QString &word : words(spec.summary)) {
+        if (line.size() > HelpColumn) {
+            if (line.size() + 1 + word.size() > HelpWidth) {
+                text += line + QLatin1Char('\n');
+                line = indent;
+            } else {
+                line += QLatin1Char(' ');
+            }
+        }
+        line += word;
+    }
+    return text + line + QLatin1Char('\n');
+}
+
+// Qt's help opens with a usage line of its own; ours names the command and its arguments.
+QString withUsageLine(const QString &helpText, const QString &synopsis)
+{
+    return QStringLiteral("Usage: %1 %2\n").arg(QLatin1String(ToolName), synopsis) +
+           helpText.section(QLatin1Char('\n'), 1);
+}
+
+void addGeneralOptions(QCommandLineParser &parser)
+{
+    parser.addOption(
+        QCommandLineOption(QStringList{QStringLiteral("h"), QString::fromLatin1(HelpName)},
+                           QStringLiteral("Show the help and exit.")));
+    parser.addOption(
+        QCommandLineOption(QStringList{QStringLiteral("V"), QString::fromLatin1(VersionName)},
+                           QStringLiteral("Show the version and exit.")));
+    parser.addOption(QCommandLineOption(
+        QStringList{QStringLiteral("d"), QString::fromLatin1(DebugName)},
+        QStringLiteral("Write the device layers' debug lines to standard error.")));
+}
 
 bool showDebugOutput = false;
 
@@ -41,104 +183,143 @@ int FlashTool::run(const QStringList &arguments)
     QCoreApplication::setApplicationName(QString::fromLatin1(ToolName));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ToolVersion));
 
+    // Every option of every command first, to find the command; then only the command's own.
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Service tool for the Tq470.\n\n"
-        "Commands:\n"
-        "  info                           Show the device's serial, bootloader version and mode.\n"
-        "  upgrade FILE.upg               Upgrade the device's firmware.\n"
-        "  create-upg FIRMWARE.hex OUT.upg\n"
-        "                                 Make an upgrade file from an Intel HEX firmware.\n"
-        "  hex2bin IN.hex OUT.bin START END [--fill BYTE]\n"
-        "                                 Convert the window START..END (inclusive) of an\n"
-        "                                 Intel HEX file into a binary of END-START+1 bytes.\n"
-        "  boot-image BOOT.hex OUT.bin [--serial YYMMDDNNN]\n"
-        "                                 Make a bootloader image with a production serial\n"
-        "                                 (default: today's date and number 001).\n"
-        "  read ADDRESS LENGTH            Dump device memory.\n"
-        "  read-ext ADDRESS LENGTH        Dump external flash, decoded.\n"
-        "  write-ext ADDRESS LENGTH DATA  Fill external flash with the low byte of DATA.\n"
-        "  write-ext-bin FILE.bin         Write FILE at external address 0 and verify it.\n"
-        "  write-page PATTERN             Fill the test page at 0x08005000 with PATTERN.\n"
-        "  run                            Start the application.\n"
-        "  hexdump FILE                   Show a hex and character dump of FILE.\n"
-        "\n"
-        "ADDRESS and DATA are hexadecimal, 0x optional; LENGTH and PATTERN decimal.\n"
-        "START, END and BYTE are hexadecimal with 0x or decimal.\n"
-        "Exit code: 0 success, 1 failure, 2 bad usage."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption debugOption(
-        QStringList{QStringLiteral("d"), QStringLiteral("debug")},
-        QStringLiteral("Write the device layers' debug lines to standard error."));
-    parser.addOption(debugOption);
-    const QCommandLineOption fillOption(
-        QStringLiteral("fill"),
-        QStringLiteral("hex2bin: the byte for addresses the file leaves out."),
-        QStringLiteral("BYTE"));
-    parser.addOption(fillOption);
-    const QCommandLineOption serialOption(
-        QStringLiteral("serial"),
-        QStringLiteral("boot-image: the production serial, nine digits YYMMDDNNN."),
-        QStringLiteral("YYMMDDNNN"));
-    parser.addOption(serialOption);
-    // For scripts that must tell a device they may not open from no device at all.
-    QCommandLineOption accessExitOption(
-        QStringLiteral("access-refused-exit"),
-        QStringLiteral("info: the exit code when the device refuses access."),
-        QStringLiteral("CODE"));
-    accessExitOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(accessExitOption);
+    addGeneralOptions(parser);
+    for (QCommandLineOption option : commandOptions(AllOptions)) {
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    if (!parser.parse(arguments))
+        return usage(err, parser.errorText(), QString());
+
+    showDebugOutput = parser.isSet(QString::fromLatin1(DebugName));
+    qInstallMessageHandler(filterDebugOutput);
+
+    if (parser.isSet(QString::fromLatin1(VersionName))) {
+        out << ToolName << ' ' << ToolVersion << '\n';
+        out.flush();
+        return ExitSuccess;
+    }
+
+    QStringList args = parser.positionalArguments();
+    const QString command = args.isEmpty() ? QString() : args.takeFirst();
+    const bool helpWanted =
+        command == QLatin1String(HelpCommand) || parser.isSet(QString::fromLatin1(HelpName));
+    if (command == QLatin1String(HelpCommand) && args.size() > 1)
+        return usage(err, QStringLiteral("help takes one COMMAND at most"), command);
+    const QString topic = command == QLatin1String(HelpCommand) ? args.value(0) : command;
+    if (helpWanted && topic.isEmpty())
+        return showHelp(generalHelp());
+    if (command.isEmpty())
+        return usage(err, QStringLiteral("no command given"), QString());
+
+    const CommandSpec *spec = findCommand(topic);
+    if (!spec)
+        return usage(err, QStringLiteral("unknown command: %1").arg(topic), QString());
+    if (helpWanted)
+        return showHelp(commandHelp(*spec));
+
+    QCommandLineParser commandParser;
+    addGeneralOptions(commandParser);
+    commandParser.addOptions(commandOptions(spec->options));
+    if (!commandParser.parse(arguments)) {
+        const QStringList unknown = commandParser.unknownOptionNames();
+        return usage(err,
+                     unknown.isEmpty()
+                         ? commandParser.errorText()
+                         : QStringLiteral("%1 takes no option '%2'").arg(command, unknown.first()),
+                     command);
+    }
+    const QStringList expected = words(spec->arguments);
+    if (args.size() != expected.size())
+        return usage(err,
+                     expected.isEmpty()
+                         ? QStringLiteral("%1 takes no arguments").arg(command)
+                         : QStringLiteral("%1 takes %2").arg(command, expected.join(' ')),
+                     command);
+    const auto value = [&commandParser](const char *name) {
+        return commandParser.value(QString::fromLatin1(name));
+    };
+
+    if (command == QLatin1String("info"))
+        return info(commandParser.isSet(QStringLiteral("access-refused-exit"))
+                        ? value("access-refused-exit").toInt()
+                        : ExitFailure);
+    if (command == QLatin1String("hexdump"))
+        return hexdump(args.at(0));
+    if (command == QLatin1String("upgrade"))
+        return UpgradeCommand(out, err).run(args.at(0));
+    if (command == QLatin1String("create-upg"))
+        return ConversionCommands(out, err).createUpg(args.at(0), args.at(1));
+    if (command == QLatin1String("hex2bin"))
+        return ConversionCommands(out, err).hex2bin(args, value("fill"));
+    if (command == QLatin1String("boot-image"))
+        return BootImageCommand(out, err).run(args.at(0), args.at(1), value("serial"));
+    ServiceCommands service(out, err);
+    if (command == QLatin1String("read"))
+        return service.read(args.at(0), args.at(1));
+    if (command == QLatin1String("read-ext"))
+        return service.readExternal(args.at(0), args.at(1));
+    if (command == QLatin1String("write-ext"))
+        return service.writeExternal(args.at(0), args.at(1), args.at(2));
+    if (command == QLatin1String("write-ext-bin"))
+        return service.writeExternalImage(args.at(0));
+    if (command == QLatin1String("write-page"))
+        return service.writePage(args.at(0));
+    return service.run();
+}
+
+int FlashTool::usage(QTextStream &err, const QString &message, const QString &command)
+{
+    err << ToolName << ": " << message << "\nTry '" << ToolName << ' ' << HelpCommand
+        << (command.isEmpty() || command == QLatin1String(HelpCommand) ? QString()
+                                                                       : QLatin1Char(' ') + command)
+        << "'.\n";
+    err.flush();
+    return ExitUsage;
+}
+
+QString FlashTool::generalHelp()
+{
+    QString commands;
+    for (const CommandSpec &spec : Commands)
+        commands += commandLine(spec);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Service tool for the Tq470.\n\nCommands:\n") + commands +
+        QStringLiteral("\n%1\n'%2 help COMMAND' shows a command's arguments and options.\n"
+                       "Exit code: 0 success, 1 failure, 2 bad usage.")
+            .arg(QLatin1String(NumberNotes), QLatin1String(ToolName)));
+    addGeneralOptions(parser);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
     parser.addPositionalArgument(QStringLiteral("arguments"),
                                  QStringLiteral("The command's arguments."),
                                  QStringLiteral("[...]"));
-    parser.process(arguments);
+    return withUsageLine(parser.helpText(), QStringLiteral("[options] command [arguments...]"));
+}
 
-    showDebugOutput = parser.isSet(debugOption);
-    qInstallMessageHandler(filterDebugOutput);
+QString FlashTool::commandHelp(const CommandSpec &spec)
+{
+    const QString synopsis = QStringLiteral("%1 [options] %2")
+                                 .arg(QLatin1String(spec.name), QLatin1String(spec.arguments))
+                                 .trimmed();
+    QCommandLineParser parser;
+    const bool numbers = synopsis.contains(QRegularExpression(QLatin1String(NumberArguments))) ||
+                         (spec.options & FillOption);
+    parser.setApplicationDescription(
+        QLatin1String(spec.summary) +
+        (numbers ? QLatin1Char('\n') + QLatin1String(NumberNotes) : QString()));
+    addGeneralOptions(parser);
+    parser.addOptions(commandOptions(spec.options));
+    return withUsageLine(parser.helpText(), synopsis);
+}
 
-    const QStringList positional = parser.positionalArguments();
-    const QString command = positional.value(0);
-    const QStringList args = positional.mid(1);
-
-    if (command == QLatin1String("info") && args.isEmpty())
-        return info(parser.isSet(accessExitOption) ? parser.value(accessExitOption).toInt()
-                                                   : ExitFailure);
-    if (command == QLatin1String("hexdump") && args.size() == 1)
-        return hexdump(args.at(0));
-    if (command == QLatin1String("upgrade") && args.size() == 1)
-        return UpgradeCommand(out, err).run(args.at(0));
-    if (command == QLatin1String("create-upg") && args.size() == 2)
-        return ConversionCommands(out, err).createUpg(args.at(0), args.at(1));
-    if (command == QLatin1String("hex2bin") && args.size() == ConversionCommands::Hex2binArguments)
-        return ConversionCommands(out, err)
-            .hex2bin(args, parser.isSet(fillOption) ? parser.value(fillOption) : QString());
-    if (command == QLatin1String("boot-image") && args.size() == 2)
-        return BootImageCommand(out, err).run(
-            args.at(0), args.at(1),
-            parser.isSet(serialOption) ? parser.value(serialOption) : QString());
-    ServiceCommands service(out, err);
-    if (command == QLatin1String("read") && args.size() == 2)
-        return service.read(args.at(0), args.at(1));
-    if (command == QLatin1String("read-ext") && args.size() == 2)
-        return service.readExternal(args.at(0), args.at(1));
-    if (command == QLatin1String("write-ext") && args.size() == 3)
-        return service.writeExternal(args.at(0), args.at(1), args.at(2));
-    if (command == QLatin1String("write-ext-bin") && args.size() == 1)
-        return service.writeExternalImage(args.at(0));
-    if (command == QLatin1String("write-page") && args.size() == 1)
-        return service.writePage(args.at(0));
-    if (command == QLatin1String("run") && args.isEmpty())
-        return service.run();
-
-    err << ToolName << ": "
-        << (command.isEmpty() ? QStringLiteral("no command given")
-                              : QStringLiteral("unknown command or wrong arguments: ") +
-                                    positional.join(QLatin1Char(' ')))
-        << "\nTry '" << ToolName << " --help'.\n";
-    err.flush();
-    return ExitUsage;
+int FlashTool::showHelp(const QString &text)
+{
+    out << text;
+    out.flush();
+    return ExitSuccess;
 }
 
 int FlashTool::info(int accessRefusedExit)
@@ -157,8 +338,7 @@ int FlashTool::info(int accessRefusedExit)
     out << "Serial: " << QString::fromLatin1(identity.serial) << '\n';
     if (versionRead) {
         out << "Version: "
-            << QString::fromLatin1(DeviceIdentity::firstVersionText(identity.versionBlock))
-            << '\n';
+            << QString::fromLatin1(DeviceIdentity::firstVersionText(identity.versionBlock)) << '\n';
         out << "Version: "
             << QString::fromLatin1(DeviceIdentity::secondVersionText(identity.versionBlock))
             << '\n';

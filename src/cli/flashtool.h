@@ -17,7 +17,15 @@ public:
 
     int run(const QStringList &arguments);
 
+    // Reports bad usage with a pointer to the help (of command, when given).
+    static int usage(QTextStream &err, const QString &message, const QString &command);
+
+    struct CommandSpec; // a command of the command table: name, arguments, options, summary
+
 private:
+    QString generalHelp();
+    QString commandHelp(const CommandSpec &spec);
+    int showHelp(const QString &text);
     int info(int accessRefusedExit);
     int hexdump(const QString &fileName);
 

@@ -204,7 +204,5 @@ int ServiceCommands::failure(const QString &message)
 
 void ServiceCommands::complain(const QString &message)
 {
-    err << QCoreApplication::applicationName() << ": " << message << "\nTry '"
-        << QCoreApplication::applicationName() << " --help'.\n";
-    err.flush();
+    FlashTool::usage(err, message, QString());
 }

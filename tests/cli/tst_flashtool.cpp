@@ -79,13 +79,31 @@ private Q_SLOTS:
             QTest::newRow(name) << sim << arguments << exitCode << err << out << stored;
         };
         const auto fails = [](const QString &text) { return "^tq470-flash: " + text + "\n$"; };
-        const auto usage = [](const QString &text) {
-            return "^tq470-flash: " + text + "\nTry 'tq470-flash --help'.\n$";
+        const auto usage = [](const QString &text, const QString &command = "") {
+            return "^tq470-flash: " + text + "\nTry 'tq470-flash help" + command + "'.\n$";
         };
         const QString none = "^$", dump = "^ src address: 0x[0-9a-f]+\n0x0000: %1\n$";
         const QString fault = "--fault stall:request=0x0%1";
-        row("unknown command", Direct, "frobnicate x", 2,
-            usage("unknown command or wrong arguments: frobnicate x"));
+        row("unknown command", Direct, "frobnicate x", 2, usage("unknown command: frobnicate"));
+        row("unknown option", Direct, "--bogus info", 2, usage("Unknown option 'bogus'."));
+        row("-v is not the version", Direct, "-v", 2, usage("Unknown option 'v'."));
+        row("an option of another command", Direct, "info --fill 1", 2,
+            usage("info takes no option 'fill'", " info"));
+        row("read without its arguments", Direct, "read", 2,
+            usage("read takes ADDRESS LENGTH", " read"));
+        row("run with an argument", Direct, "run now", 2, usage("run takes no arguments", " run"));
+        row("-V: the version", Direct, "-V", 0, none, "^tq470-flash 2.00\n$");
+        const QString upgradeHelp = "^Usage: tq470-flash upgrade \\[options\\] FILE.upg\n"
+                                    "Upgrade the device's firmware.\n\nOptions:\n.*--debug";
+        row("help upgrade: its arguments and options", Direct, "help upgrade", 0, none,
+            upgradeHelp);
+        row("upgrade --help: the same", Direct, "upgrade --help", 0, none, upgradeHelp);
+        row("hex2bin --help: --fill, not boot-image's --serial", Direct, "hex2bin --help", 0, none,
+            "^(?!.*--serial)Usage: tq470-flash hex2bin \\[options\\] IN.hex .*--fill <BYTE>");
+        row("info --help: the scripts' option hidden", Direct, "info --help", 0, none,
+            "^(?!.*access-refused)Usage: tq470-flash info \\[options\\]\n.*--debug");
+        row("help: every command", Direct, "help", 0, none,
+            "^Usage: .*\nCommands:\n  info  .*  hexdump FILE  .*--version");
         row("hexdump: the header without the log's line break, then the rows", Direct,
             "hexdump sixteen.bin", 0, none, dump.arg("30 31 32 .* 45 46 < 0123456789ABCDEF >"));
         row("info --debug: serial, versions, mode; the USB layers' lines on standard error",
@@ -97,6 +115,8 @@ private Q_SLOTS:
                                 "plug it in again.\n$";
         row("info on a device this user may not open: which one, the udev rule, the commands",
             "--no-access", "info", 1, "^tq470-flash: " + refused);
+        row("info --access-refused-exit 3, the run script's probe", "--no-access",
+            "info --access-refused-exit 3", 3, "^tq470-flash: " + refused);
         row("info on an empty bus", "--unplugged", "info", 1,
             fails("no Tq470 answers on USB \\(vendor 16c0, product 0788\\)"));
         row("read on a device this user may not open", "--no-access", "read 0 1", 1, refused);
@@ -144,7 +164,7 @@ private Q_SLOTS:
             "hex2bin app.hex w.bin 134234106 134234107 --fill 010", 0, none, none,
             {"w.bin size 2", "w.bin 0 0a0a"});
         row("hex2bin: START above END", Direct, "hex2bin app.hex w.bin 0x20 0x1F", 2,
-            usage("START 0x20 lies above END 0x1F"), none, {"w.bin absent"});
+            usage("START 0x20 lies above END 0x1F", " hex2bin"), none, {"w.bin absent"});
         row("boot-image --serial 261205001", Direct, "boot-image app.hex b.bin --serial 261205001",
             0, none, "^Serial: 261205001\nBootloader image: b.bin\n$",
             {"b.bin size 16384", "b.bin 3ff0 323631323035303031ffffff01080f16"});
