@@ -242,10 +242,16 @@ int FlashTool::run(const QStringList &arguments)
         return commandParser.value(QString::fromLatin1(name));
     };
 
-    if (command == QLatin1String("info"))
-        return info(commandParser.isSet(QStringLiteral("access-refused-exit"))
-                        ? value("access-refused-exit").toInt()
-                        : ExitFailure);
+    if (command == QLatin1String("info")) {
+        int accessRefusedExit = ExitFailure;
+        if (commandParser.isSet(QStringLiteral("access-refused-exit"))) {
+            bool isNumber = false;
+            accessRefusedExit = value("access-refused-exit").toInt(&isNumber);
+            if (!isNumber)
+                return usage(err, QStringLiteral("--access-refused-exit takes a number"), command);
+        }
+        return info(accessRefusedExit);
+    }
     if (command == QLatin1String("hexdump"))
         return hexdump(args.at(0));
     if (command == QLatin1String("upgrade"))
