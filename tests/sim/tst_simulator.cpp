@@ -232,10 +232,11 @@ private Q_SLOTS:
             "nine digits, not '12345678'\nTry 'tq470-sim --help'");
         row("rate above 1", "SIM --fault-rate 1.5 true", 2, "a number from 0 to 1, not '1.5'");
         row("delay= for timeouts only", "SIM --fault stall:delay=5 true", 2, "delay= applies to");
-        row("--devices 3: serials counting up, each device in STATE/SERIAL",
-            "SIM --devices 3 --serial 470000009 --state STATE/3 -- SELF probe && ls STATE/3 >&2", 0,
+        row("--devices 3: serials counting up, each device in STATE/SERIAL, saved when it leaves",
+            "SIM --devices 3 --serial 470000009 --state STATE/3 -- sh -c 'SELF probe switch && "
+            "cd STATE/3 && grep -l application */device.json >&2'", 0,
             "470000009b identity 2 eb00\n470000010b identity 2 eb00\n470000011b identity 2 eb00\n"
-            "470000009\n470000010\n470000011\n");
+            "470000009/device.json\n470000010/device.json\n470000011/device.json\n");
         row("--fault-device: the other device is spared",
             "SIM --devices 2 --fault stall:request=0xFF --fault-device 470000002 SELF probe", 3,
             "470000001b identity 2 eb00\n470000002b identity -32 0000");
