@@ -30,7 +30,8 @@ LauncherOptions::Outcome LauncherOptions::parse(const QStringList &arguments)
     const QCommandLineOption noAccess(QStringLiteral("no-access"), QString());
     parser.addOptions({help, version, unplugged, noAccess});
     for (const char *name : OptionsWithValue)
-        parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("VALUE")));
+        parser.addOption(
+            QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("VALUE")));
 
     if (!parser.parse(QStringList(QLatin1String(ProgramName)) + arguments)) {
         invalid(parser.errorText());

@@ -244,7 +244,8 @@ private Q_SLOTS:
             "SIM --fault stall:request=0x06:times=100 SELF probe", 0, "470000001b identity 2 eb00");
         row("sample firmware: an option is no file name", "cd \"$(mktemp -d)\" && SAMPLE --out; c=$?; "
             "test ! -e --out && exit $c", 2, "Unknown option 'out'");
-        row("versions", "SIM -V >&2 && SAMPLE -V >&2", 0, "tq470-sim 2.00\ntq470-sample-firmware 2.00");
+        row("versions", "SIM -V >&2 && SAMPLE -V >&2", 0,
+            "tq470-sim 2.00\ntq470-sample-firmware 2.00");
     }
 
     void launcher()
