@@ -114,7 +114,9 @@ FaultDecision FaultPlan::decide(const SetupPacket &setup)
 
 bool FaultPlan::matches(const FaultRule &rule, const SetupPacket &setup)
 {
-    return (!rule.request || *rule.request == setup.request)
+    // A code names a bootloader request: standard requests share the codes (0x06 is also
+    // get-descriptor) and never match one.
+    return (!rule.request || (setup.isVendor() && *rule.request == setup.request))
            && (!rule.address || *rule.address == setup.address());
 }
 
@@ -245,7 +247,8 @@ QString FaultPlan::syntaxHelp()
         "                 the device stores for an OUT request\n"
         "    unplug       the device leaves the bus instead of answering\n"
         "  Which requests are counted (all control requests if neither is given):\n"
-        "    request=CODE only requests with this bRequest (0x03 or 3)\n"
+        "    request=CODE only the bootloader's requests with this bRequest (0x03 or 3);\n"
+        "                 standard requests (descriptors) never match\n"
         "    address=ADDR only requests at this address (wIndex << 16 | wValue)\n"
         "  Which of the counted requests fail:\n"
         "    nth=N        the N-th counted request is the first to fail (default 1)\n"
@@ -255,8 +258,8 @@ QString FaultPlan::syntaxHelp()
         "                 own timeout, 2000 ms for the tool)\n"
         "    bytes=N      short: how many bytes move (default: half of those asked)\n"
         "    replug=MS    unplug: the device returns to the bus after MS ms (default: never)\n"
-        "  Counting starts when the device is plugged in. Every control request counts,\n"
-        "  descriptor requests included; the first rule that fires wins.\n"
+        "  Counting starts when the device is plugged in. Without request=, every control\n"
+        "  request counts, descriptor requests included; the first rule that fires wins.\n"
         "  Examples:\n"
         "    stall:request=0x03:nth=5         the fifth page write stalls\n"
         "    timeout:nth=12:delay=200         the twelfth request times out after 200 ms\n"

@@ -11,7 +11,8 @@
 
 enum class FaultKind { None, Timeout, Stall, ShortTransfer, Corrupt, Unplug };
 
-// One deliberate failure. Selectors narrow the requests the rule counts (request, address);
+// One deliberate failure. Selectors narrow the requests the rule counts (request: a vendor
+// request with that code; address);
 // of those, the nth and the (times - 1) after it fail. Parameters that do not apply to the kind
 // are ignored.
 struct FaultRule

@@ -1,14 +1,20 @@
 #include "launcheroptions.h"
 
 #include "devicestatestore.h"
+#include "bootloaderprotocol.h"
 #include "tq470model.h"
+
+#include <QCommandLineParser>
 
 namespace {
 
-const QStringList OptionsWithValue = {
-    QStringLiteral("--state"),      QStringLiteral("--mode"),  QStringLiteral("--serial"),
-    QStringLiteral("--fault-rate"), QStringLiteral("--seed"),  QStringLiteral("--fault"),
-    QStringLiteral("--reenumerate-ms"),
+constexpr char ProgramName[] = "tq470-sim";
+constexpr quint64 LargestSerial = 999999999;
+
+// In the order their values are checked.
+const char *const OptionsWithValue[] = {
+    "devices", "state", "mode", "serial", "fault-rate", "seed", "fault", "fault-device",
+    "reenumerate-ms",
 };
 
 } // namespace
@@ -16,50 +22,51 @@ const QStringList OptionsWithValue = {
 LauncherOptions::Outcome LauncherOptions::parse(const QStringList &arguments)
 {
     *this = LauncherOptions();
-    int i = 0;
-    for (; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        if (argument == QLatin1String("--")) {
-            ++i;
-            break;
-        }
-        if (argument == QLatin1String("-h") || argument == QLatin1String("--help"))
-            return Outcome::Help;
-        if (!argument.startsWith(QLatin1Char('-')))
-            break;
-        if (argument == QLatin1String("--unplugged")) {
-            m_unplugged = true;
-            continue;
-        }
-        if (argument == QLatin1String("--no-access")) {
-            m_noAccess = true;
-            continue;
-        }
-        const int equals = argument.indexOf(QLatin1Char('='));
-        const QString option = equals < 0 ? argument : argument.left(equals);
-        if (!OptionsWithValue.contains(option)) {
-            invalid(QStringLiteral("unknown option '%1'").arg(argument));
-            return Outcome::Invalid;
-        }
-        QString value;
-        if (equals >= 0) {
-            value = argument.mid(equals + 1);
-        } else if (i + 1 < arguments.size()) {
-            value = arguments.at(++i);
-        } else {
-            invalid(QStringLiteral("%1 needs a value").arg(option));
-            return Outcome::Invalid;
-        }
-        if (!apply(option, value))
-            return Outcome::Invalid;
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")}, QString());
+    const QCommandLineOption unplugged(QStringLiteral("unplugged"), QString());
+    const QCommandLineOption noAccess(QStringLiteral("no-access"), QString());
+    parser.addOptions({help, version, unplugged, noAccess});
+    for (const char *name : OptionsWithValue)
+        parser.addOption(
+            QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("VALUE")));
+
+    if (!parser.parse(QStringList(QLatin1String(ProgramName)) + arguments)) {
+        invalid(parser.errorText());
+        return Outcome::Invalid;
     }
-    m_command = arguments.mid(i);
+    if (parser.isSet(help))
+        return Outcome::Help;
+    if (parser.isSet(version))
+        return Outcome::Version;
+    m_unplugged = parser.isSet(unplugged);
+    m_noAccess = parser.isSet(noAccess);
+    for (const char *name : OptionsWithValue) {
+        const QString option = QLatin1String(name);
+        // Every --fault counts; of another option given twice, the last.
+        for (const QString &value : parser.values(option))
+            if (!apply(QLatin1String("--") + option, value))
+                return Outcome::Invalid;
+    }
+    m_command = parser.positionalArguments();
     if (m_command.isEmpty()) {
         invalid(QStringLiteral("no COMMAND given"));
         return Outcome::Invalid;
     }
     if (m_seed && !m_faultRate) {
         invalid(QStringLiteral("--seed has no effect without --fault-rate"));
+        return Outcome::Invalid;
+    }
+    if (m_serial && m_serial->toULongLong() + quint64(m_devices) - 1 > LargestSerial) {
+        invalid(QStringLiteral("%1 devices from serial %2 run past 999999999")
+                    .arg(m_devices)
+                    .arg(QString::fromLatin1(*m_serial)));
+        return Outcome::Invalid;
+    }
+    if (m_faultDevice && m_faults.isEmpty() && !m_faultRate) {
+        invalid(QStringLiteral("--fault-device has no effect without --fault or --fault-rate"));
         return Outcome::Invalid;
     }
     if (m_faultRate) {
@@ -69,6 +76,13 @@ LauncherOptions::Outcome LauncherOptions::parse(const QStringList &arguments)
         m_random = random;
     }
     return Outcome::Run;
+}
+
+QByteArray LauncherOptions::serialAt(int index) const
+{
+    const QByteArray first = m_serial.value_or(QByteArray(DeviceOptions::DefaultSerial));
+    return QByteArray::number(first.toULongLong() + quint64(index))
+        .rightJustified(Bootloader::SerialDigits, '0');
 }
 
 bool LauncherOptions::apply(const QString &option, const QString &value)
@@ -88,6 +102,18 @@ bool LauncherOptions::apply(const QString &option, const QString &value)
         if (!Tq470Model::isValidSerial(value.toLatin1()))
             return invalid(QStringLiteral("--serial must be nine digits, not '%1'").arg(value));
         m_serial = value.toLatin1();
+    } else if (option == QLatin1String("--devices")) {
+        const int devices = value.toInt(&ok, 10);
+        if (!ok || devices < 1 || devices > MaxDevices)
+            return invalid(QStringLiteral("--devices must be a whole number from 1 to %1, not '%2'")
+                               .arg(MaxDevices)
+                               .arg(value));
+        m_devices = devices;
+    } else if (option == QLatin1String("--fault-device")) {
+        if (!Tq470Model::isValidSerial(value.toLatin1()))
+            return invalid(
+                QStringLiteral("--fault-device must be nine digits, not '%1'").arg(value));
+        m_faultDevice = value.toLatin1();
     } else if (option == QLatin1String("--fault-rate")) {
         const double rate = value.toDouble(&ok);
         if (!ok || rate < 0.0 || rate > 1.0)
@@ -131,30 +157,38 @@ QString LauncherOptions::helpText(const QString &program)
                "reaches real USB hardware.\n"
                "\n"
                "Options:\n"
+               "  --devices N          plug in N Tq470s (1 to %5, default 1), their serials\n"
+               "                       counting up from --serial\n"
                "  --state DIR          keep the device in DIR across runs (created with a fresh\n"
                "                       device when missing): internal.bin, external.bin and\n"
                "                       device.json, saved when COMMAND ends and whenever the\n"
-               "                       device leaves the bus\n"
+               "                       device leaves the bus; with --devices above 1, each\n"
+               "                       device in DIR/SERIAL\n"
                "  --mode MODE          bootloader (default) or application; overrides the mode\n"
                "                       stored in DIR\n"
                "  --serial DIGITS      the nine-digit serial of a fresh device (default %2)\n"
                "  --fault RULE         inject a fault; may be given many times (see below)\n"
+               "  --fault-device SERIAL\n"
+               "                       let --fault and --fault-rate hit this device only\n"
+               "                       (default: every device, each counting on its own)\n"
                "  --fault-rate P       let each request fail with probability P (0 to 1) with a\n"
                "                       stall, timeout, short transfer or corrupted read data\n"
                "  --seed N             the seed for --fault-rate (default %3); the same seed\n"
                "                       gives the same faults for the same requests\n"
                "  --reenumerate-ms MS  how long the device is off the bus after request 0x04\n"
                "                       (default %4)\n"
-               "  --unplugged          leave the device off the bus: COMMAND finds an empty bus\n"
+               "  --unplugged          leave the devices off the bus: COMMAND finds an empty bus\n"
                "  --no-access          the device is there, but COMMAND may not open it for\n"
                "                       writing, as a user without the udev rule: opening it\n"
                "                       read-write fails with EACCES, every usbfs request on it\n"
                "                       with EPERM\n"
                "  -h, --help           show this help\n"
+               "  -V, --version        show the version\n"
                "\n")
                .arg(program, QLatin1String(DeviceOptions::DefaultSerial))
                .arg(DefaultSeed)
                .arg(DeviceOptions::DefaultReenumerateDelayMs)
+               .arg(MaxDevices)
            + FaultPlan::syntaxHelp()
            + QStringLiteral(
                "\n"

@@ -12,16 +12,19 @@
 #include <optional>
 
 // The command line of tq470-sim:
-//   [--state DIR] [--mode bootloader|application] [--serial NINE_DIGITS]
-//   [--fault-rate P [--seed N]] [--fault RULE ...] [--reenumerate-ms MS] [--unplugged]
-//   [--no-access]
-//   -- COMMAND [ARGS...]
+//   [--devices N] [--state DIR] [--mode bootloader|application] [--serial NINE_DIGITS]
+//   [--fault-rate P [--seed N]] [--fault RULE ...] [--fault-device SERIAL]
+//   [--reenumerate-ms MS] [--unplugged] [--no-access]
+//   [--] COMMAND [ARGS...]
+// Options end at COMMAND: what follows it is COMMAND's.
 class LauncherOptions
 {
 public:
-    enum class Outcome { Run, Help, Invalid };
+    enum class Outcome { Run, Help, Version, Invalid };
 
     static constexpr quint32 DefaultSeed = 1;
+    // Device numbers 2 to 127 on the bus, with room for devices that return under new ones.
+    static constexpr int MaxDevices = 32;
 
     Outcome parse(const QStringList &arguments);
     QString error() const { return m_error; }
@@ -30,6 +33,11 @@ public:
     QString stateDirectory() const { return m_stateDirectory; }
     std::optional<DeviceMode> mode() const { return m_mode; }
     std::optional<QByteArray> serial() const { return m_serial; }
+    int devices() const { return m_devices; }
+    // The serial of a fresh device at position index on the bus: --serial counted up.
+    QByteArray serialAt(int index) const;
+    // The one device faults apply to; all when not given.
+    std::optional<QByteArray> faultDevice() const { return m_faultDevice; }
     std::optional<RandomFaults> randomFaults() const { return m_random; }
     QList<FaultRule> faults() const { return m_faults; }
     int reenumerateDelayMs() const { return m_reenumerateDelayMs; }
@@ -45,6 +53,8 @@ private:
     QString m_stateDirectory;
     std::optional<DeviceMode> m_mode;
     std::optional<QByteArray> m_serial;
+    int m_devices = 1;
+    std::optional<QByteArray> m_faultDevice;
     std::optional<double> m_faultRate;
     std::optional<quint32> m_seed;
     std::optional<RandomFaults> m_random;

@@ -17,6 +17,9 @@ int main(int argc, char *argv[])
     case LauncherOptions::Outcome::Help:
         std::fputs(LauncherOptions::helpText(program).toLocal8Bit().constData(), stdout);
         return 0;
+    case LauncherOptions::Outcome::Version:
+        std::printf("%s %s\n", program.toLocal8Bit().constData(), TQ470_VERSION);
+        return 0;
     case LauncherOptions::Outcome::Invalid:
         std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n",
                      program.toLocal8Bit().constData(), options.error().toLocal8Bit().constData(),

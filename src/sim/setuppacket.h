@@ -7,6 +7,8 @@
 struct SetupPacket
 {
     static constexpr quint8 DirectionIn = 0x80;
+    static constexpr quint8 TypeMask = 0x60;
+    static constexpr quint8 TypeVendor = 0x40;
 
     quint8 requestType = 0;
     quint8 request = 0;
@@ -15,6 +17,8 @@ struct SetupPacket
     quint16 length = 0;
 
     bool isIn() const { return (requestType & DirectionIn) != 0; }
+    // The bootloader's own requests, as opposed to the standard ones (descriptors, configuration).
+    bool isVendor() const { return (requestType & TypeMask) == TypeVendor; }
     // The bootloader's requests carry an address split over wValue (low) and wIndex (high).
     quint32 address() const { return (quint32(index) << 16) | value; }
 };

@@ -89,50 +89,79 @@ SimulatorLauncher::SimulatorLauncher(const LauncherOptions &options) : m_options
 
 int SimulatorLauncher::run()
 {
-    DeviceState state;
-    const int failure = prepareState(&state);
-    if (failure != 0)
-        return failure;
+    // One device keeps today's layout, directly in the state directory; several keep one
+    // directory each, named after the serial.
+    const bool severalDevices = m_options.devices() > 1;
+    std::vector<std::shared_ptr<SimulatedDevice>> devices;
+    std::vector<std::optional<DeviceStateStore>> stores;
+    bool faultDeviceFound = !m_options.faultDevice();
+    for (int i = 0; i < m_options.devices(); ++i) {
+        const QByteArray serial = m_options.serialAt(i);
+        QString directory = m_options.stateDirectory();
+        if (severalDevices && !directory.isEmpty())
+            directory = QDir(directory).filePath(QString::fromLatin1(serial));
+        DeviceState state;
+        const int failure = prepareState(&state, directory, severalDevices ? serial : QByteArray());
+        if (failure != 0)
+            return failure;
 
-    DeviceOptions deviceOptions;
-    deviceOptions.reenumerateDelayMs = m_options.reenumerateDelayMs();
-    deviceOptions.refuseAccess = m_options.noAccess();
-    const auto device = std::make_shared<SimulatedDevice>(state, deviceOptions);
-    for (const FaultRule &rule : m_options.faults())
-        device->addFault(rule);
-    if (m_options.randomFaults())
-        device->setRandomFaults(*m_options.randomFaults());
-
-    std::optional<DeviceStateStore> store;
-    if (!m_options.stateDirectory().isEmpty()) {
-        store.emplace(m_options.stateDirectory());
-        if (!save(*store, state))
-            return ExitSimulatorFailure;
+        DeviceOptions deviceOptions;
+        deviceOptions.reenumerateDelayMs = m_options.reenumerateDelayMs();
+        deviceOptions.refuseAccess = m_options.noAccess();
+        const auto device = std::make_shared<SimulatedDevice>(state, deviceOptions);
+        if (!m_options.faultDevice() || *m_options.faultDevice() == state.serial) {
+            faultDeviceFound = true;
+            for (const FaultRule &rule : m_options.faults())
+                device->addFault(rule);
+            if (m_options.randomFaults())
+                device->setRandomFaults(*m_options.randomFaults());
+        }
+        devices.push_back(device);
+        stores.emplace_back();
+        if (!directory.isEmpty()) {
+            stores.back().emplace(directory);
+            if (!save(*stores.back(), state))
+                return ExitSimulatorFailure;
+        }
+    }
+    if (!faultDeviceFound) {
+        report(QStringLiteral("--fault-device %1 is the serial of none of the devices")
+                   .arg(QString::fromLatin1(*m_options.faultDevice())));
+        return ExitUsage;
     }
 
     EmulatedBus bus;
-    if (store) {
+    if (!m_options.stateDirectory().isEmpty()) {
         // An interrupted run must leave what the device itself would hold.
-        bus.setDepartureListener([&store](EmulatedBus::DeviceId, SimulatedDevice &departed) {
-            save(*store, departed.state());
+        bus.setDepartureListener([&devices, &stores](EmulatedBus::DeviceId,
+                                                     SimulatedDevice &departed) {
+            for (std::size_t i = 0; i < devices.size(); ++i)
+                if (devices[i].get() == &departed)
+                    save(*stores[i], departed.state());
         });
     }
     if (!m_options.unplugged())
-        bus.plug(device);
+        for (const auto &device : devices)
+            bus.plug(device);
 
     int exitCode = runCommand(bus.rootDirectory());
     bus.unplugAll();
-    if (store && !save(*store, device->state()) && exitCode == 0)
-        exitCode = ExitSimulatorFailure;
+    for (std::size_t i = 0; i < devices.size(); ++i)
+        if (stores[i] && !save(*stores[i], devices[i]->state()) && exitCode == 0)
+            exitCode = ExitSimulatorFailure;
     return exitCode;
 }
 
-int SimulatorLauncher::prepareState(DeviceState *state) const
+// A fresh device, or the one kept in directory. A device kept under its serial (requiredSerial)
+// must have that serial; a single device may be given --serial only when it is new.
+int SimulatorLauncher::prepareState(DeviceState *state, const QString &directory,
+                                    const QByteArray &requiredSerial) const
 {
-    const QByteArray serial = m_options.serial().value_or(DeviceOptions::DefaultSerial);
+    const QByteArray serial =
+        requiredSerial.isEmpty() ? m_options.serialAt(0) : requiredSerial;
     const DeviceMode mode = m_options.mode().value_or(DeviceMode::Bootloader);
-    const DeviceStateStore store(m_options.stateDirectory());
-    if (m_options.stateDirectory().isEmpty() || !store.holdsDevice()) {
+    const DeviceStateStore store(directory);
+    if (directory.isEmpty() || !store.holdsDevice()) {
         *state = Tq470Model::freshState(mode, serial);
         return 0;
     }
@@ -141,7 +170,12 @@ int SimulatorLauncher::prepareState(DeviceState *state) const
         report(error);
         return ExitUsage;
     }
-    if (m_options.serial() && *m_options.serial() != state->serial) {
+    if (!requiredSerial.isEmpty() && requiredSerial != state->serial) {
+        report(QStringLiteral("the device in %1 has the serial %2, not that of its directory")
+                   .arg(store.directory(), QString::fromLatin1(state->serial)));
+        return ExitUsage;
+    }
+    if (requiredSerial.isEmpty() && m_options.serial() && *m_options.serial() != state->serial) {
         report(QStringLiteral("the device in %1 has the serial %2; --serial applies to a new "
                               "device only")
                    .arg(store.directory(), QString::fromLatin1(state->serial)));

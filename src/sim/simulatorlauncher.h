@@ -8,10 +8,10 @@
 
 class DeviceStateStore;
 
-// Runs one command against one simulated Tq470: prepares the device (fresh or from the state
-// directory), plugs it into an emulated bus owned by this process, runs the command as a child
+// Runs one command against simulated Tq470s: prepares the devices (fresh or from the state
+// directory), plugs them into an emulated bus owned by this process, runs the command as a child
 // under umockdev's preload library with the standard streams inherited, passes SIGINT and
-// SIGTERM on, waits, and saves the device.
+// SIGTERM on, waits, and saves the devices.
 class SimulatorLauncher
 {
 public:
@@ -26,7 +26,8 @@ public:
     int run();
 
 private:
-    int prepareState(DeviceState *state) const;
+    int prepareState(DeviceState *state, const QString &directory,
+                     const QByteArray &requiredSerial) const;
     int runCommand(const QString &testbedDirectory) const;
     static QString noAccessLibrary();
     static bool save(const DeviceStateStore &store, const DeviceState &state);

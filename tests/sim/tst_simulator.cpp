@@ -232,9 +232,20 @@ private Q_SLOTS:
             "nine digits, not '12345678'\nTry 'tq470-sim --help'");
         row("rate above 1", "SIM --fault-rate 1.5 true", 2, "a number from 0 to 1, not '1.5'");
         row("delay= for timeouts only", "SIM --fault stall:delay=5 true", 2, "delay= applies to");
+        row("--devices 3: serials counting up, each device in STATE/SERIAL, saved when it leaves",
+            "SIM --devices 3 --serial 470000009 --state STATE/3 -- sh -c 'SELF probe switch && "
+            "cd STATE/3 && grep -l application */device.json >&2'", 0,
+            "470000009b identity 2 eb00\n470000010b identity 2 eb00\n470000011b identity 2 eb00\n"
+            "470000009/device.json\n470000010/device.json\n470000011/device.json\n");
+        row("--fault-device: the other device is spared",
+            "SIM --devices 2 --fault stall:request=0xFF --fault-device 470000002 SELF probe", 3,
+            "470000001b identity 2 eb00\n470000002b identity -32 0000");
+        row("request=0x06 counts external writes, not the serial's descriptor request",
+            "SIM --fault stall:request=0x06:times=100 SELF probe", 0, "470000001b identity 2 eb00");
         row("sample firmware: an option is no file name", "cd \"$(mktemp -d)\" && SAMPLE --out; c=$?; "
             "test ! -e --out && exit $c", 2, "Unknown option 'out'");
-        row("sample firmware: its version", "SAMPLE -V >&2", 0, "tq470-sample-firmware 2.00");
+        row("versions", "SIM -V >&2 && SAMPLE -V >&2", 0,
+            "tq470-sim 2.00\ntq470-sample-firmware 2.00");
     }
 
     void launcher()
@@ -259,23 +270,33 @@ private Q_SLOTS:
     }
 };
 
-// Run as "probe [switch]" under the launcher, this program identifies the first Tq470 on the
-// bus and may then switch its firmware. Exit 1: no device, 3: a request failed.
+// Run as "probe [switch]" under the launcher, this program reads the serial of each Tq470 on the
+// bus, identifies it and may then switch its firmware. Exit 1: no device, 3: a request failed.
 int main(int argc, char *argv[])
 {
     if (argc < 2 || qstrcmp(argv[1], "probe") != 0)
         return runSimTest<QCoreApplication, TestSimulator>(argc, argv);
     usb_init();
-    usb_dev_handle *handle = openTq470();
-    const QString identity = handle ? identify(handle) : QStringLiteral("no device");
-    std::fprintf(stderr, "%s\n", qPrintable(identity));
-    if (!handle)
-        return 1;
-    const bool failed = !identity.startsWith(QLatin1String("identity 2 ")) ||
-                        (argc > 2 && usb_control_msg(handle, 0x40, RequestRunApplication, 0, 0,
-                                                     nullptr, 0, TimeoutMs));
-    usb_close(handle); // LeakSanitizer counts an open handle as a leak
-    return failed ? 3 : 0;
+    usb_find_busses();
+    usb_find_devices();
+    QStringList lines; // in the order of the serials
+    bool failed = false;
+    for (struct usb_device *device = usb_get_busses()->devices; device; device = device->next) {
+        if (device->descriptor.idProduct != ProductId)
+            continue;
+        usb_dev_handle *handle = usb_open(device);
+        char serial[32] = {};
+        const int read = usb_get_string_simple(handle, SerialStringIndex, serial, sizeof serial);
+        const QString identity = identify(handle);
+        lines << (read < 0 ? QString::number(read) : QString::fromLatin1(serial)) + ' ' + identity;
+        failed = failed || read < 0 || !identity.startsWith(QLatin1String("identity 2 ")) ||
+                 (argc > 2 && usb_control_msg(handle, 0x40, RequestRunApplication, 0, 0, nullptr,
+                                              0, TimeoutMs));
+        usb_close(handle); // LeakSanitizer counts an open handle as a leak
+    }
+    lines.sort();
+    std::fprintf(stderr, "%s\n", lines.isEmpty() ? "no device" : qPrintable(lines.join('\n')));
+    return lines.isEmpty() ? 1 : failed ? 3 : 0;
 }
 
 #include "tst_simulator.moc"
