@@ -1,5 +1,6 @@
 #include "flashtool.h"
 
+#include "attacheddevices.h"
 #include "bootimagecommand.h"
 #include "connectreport.h"
 #include "conversioncommands.h"
@@ -35,6 +36,8 @@ enum CommandOptions : unsigned {
     FillOption = 1u << 0,
     SerialOption = 1u << 1,
     AccessRefusedExitOption = 1u << 2,
+    // A command that talks to no device, or to all: no --serial to choose one.
+    NoDeviceChoice = 1u << 3,
     AllOptions = FillOption | SerialOption | AccessRefusedExitOption,
 };
 
@@ -55,12 +58,13 @@ using CommandSpec = FlashTool::CommandSpec;
 const CommandSpec Commands[] = {
     {"info", "", AccessRefusedExitOption, "Show the device's serial, bootloader version and mode."},
     {"upgrade", "FILE.upg", NoOptions, "Upgrade the device's firmware."},
-    {"create-upg", "FIRMWARE.hex OUT.upg", NoOptions,
+    {"list", "", NoDeviceChoice, "List the attached Tq470s: bus, device, serial, mode, access."},
+    {"create-upg", "FIRMWARE.hex OUT.upg", NoDeviceChoice,
      "Make an upgrade file from an Intel HEX firmware."},
-    {"hex2bin", "IN.hex OUT.bin START END", FillOption,
+    {"hex2bin", "IN.hex OUT.bin START END", FillOption | NoDeviceChoice,
      "Convert the window START..END (inclusive) of an Intel HEX file into a binary of "
      "END-START+1 bytes."},
-    {"boot-image", "BOOT.hex OUT.bin", SerialOption,
+    {"boot-image", "BOOT.hex OUT.bin", SerialOption | NoDeviceChoice,
      "Make a bootloader image with a production serial."},
     {"read", "ADDRESS LENGTH", NoOptions, "Dump device memory."},
     {"read-ext", "ADDRESS LENGTH", NoOptions, "Dump external flash, decoded."},
@@ -69,8 +73,8 @@ const CommandSpec Commands[] = {
     {"write-ext-bin", "FILE.bin", NoOptions, "Write FILE at external address 0 and verify it."},
     {"write-page", "PATTERN", NoOptions, "Fill the test page at 0x08005000 with PATTERN."},
     {"run", "", NoOptions, "Start the application."},
-    {"hexdump", "FILE", NoOptions, "Show a hex and character dump of FILE."},
-    {HelpCommand, "[COMMAND]", NoOptions, "Show this help, or COMMAND's arguments and options."},
+    {"hexdump", "FILE", NoDeviceChoice, "Show a hex and character dump of FILE."},
+    {HelpCommand, "[COMMAND]", NoDeviceChoice, "Show this help, or COMMAND's arguments and options."},
 };
 
 const char NumberNotes[] = "ADDRESS and DATA are hexadecimal, 0x optional; LENGTH and PATTERN "
@@ -104,6 +108,12 @@ QList<QCommandLineOption> commandOptions(unsigned options)
             QStringLiteral("The production serial, nine digits YYMMDDNNN (default: today's "
                            "date and number 001)."),
             QStringLiteral("YYMMDDNNN")));
+    if (!(options & (NoDeviceChoice | SerialOption)))
+        list.append(QCommandLineOption(
+            QStringLiteral("serial"),
+            QStringLiteral("The Tq470 whose serial starts with DIGITS (needed when several are "
+                           "attached)."),
+            QStringLiteral("DIGITS")));
     if (options & AccessRefusedExitOption) {
         // For scripts that must tell a device they may not open from no device at all.
         QCommandLineOption option(QStringLiteral("access-refused-exit"),
@@ -241,6 +251,14 @@ int FlashTool::run(const QStringList &arguments)
     const auto value = [&commandParser](const char *name) {
         return commandParser.value(QString::fromLatin1(name));
     };
+
+    if (command == QLatin1String("list"))
+        return AttachedDevices(out, err).list();
+    if (!(spec->options & NoDeviceChoice)) {
+        const int refused = AttachedDevices(out, err).choose(value("serial"));
+        if (refused >= 0)
+            return refused;
+    }
 
     if (command == QLatin1String("info")) {
         int accessRefusedExit = ExitFailure;

@@ -13,6 +13,8 @@
 using namespace UsbConstants;
 
 QMutex UsbDevice::deviceLock;
+UsbDevice::SerialFilter UsbDevice::serialFilter;
+quint8 UsbDevice::serialFilterIndex = 0;
 
 namespace {
 
@@ -55,6 +57,19 @@ void logControlTransfer(const TransferLogFormats &formats, quint8 bRequest, quin
 // What usbfs answers a user who may not open the node for writing: open() fails with EACCES;
 // libusb 0.1 then opens it read-only, and every request on it fails with EPERM.
 bool isAccessError(int error) { return error == EACCES || error == EPERM; }
+
+constexpr int StringDescriptorBufferSize = 256;
+
+// The string descriptor at index of the open device; empty when it cannot be read, with the
+// error number in error.
+QByteArray stringDescriptor(usb_dev_handle *handle, quint8 index, int *error)
+{
+    char buffer[StringDescriptorBufferSize];
+    errno = 0;
+    const int received = usb_get_descriptor(handle, USB_DT_STRING, index, buffer, sizeof buffer);
+    *error = received < 0 ? (errno ? errno : -received) : 0;
+    return received < 0 ? QByteArray() : QByteArray(buffer, received);
+}
 
 } // namespace
 
@@ -189,6 +204,15 @@ int UsbDevice::connectPrivate()
                 noteFailure(bus, dev, false);
                 continue;
             }
+            if (serialFilter) {
+                int error = 0;
+                const QByteArray serial = stringDescriptor(handle, serialFilterIndex, &error);
+                if (!serialFilter(serial)) {
+                    qDebug() << "not the chosen serial:" << serial.toHex();
+                    disconnectPrivate();
+                    continue;
+                }
+            }
             failure = ConnectFailure();
             return 0;
         }
@@ -279,4 +303,42 @@ int UsbDevice::get_descriptor(quint8 type, quint8 index, char *buffer, int size)
         return -1;
     const int result = usb_get_descriptor(handle, type, index, buffer, size);
     return result < 0 ? -1 : result;
+}
+
+QList<UsbDeviceEntry> UsbDevice::attached(quint16 vendor, quint16 product, quint8 serialIndex)
+{
+    QMutexLocker lock(&deviceLock);
+    usb_init();
+    usb_find_busses();
+    usb_find_devices();
+
+    QList<UsbDeviceEntry> entries;
+    for (struct usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
+        for (struct usb_device *dev = bus->devices; dev; dev = dev->next) {
+            if (dev->descriptor.idVendor != vendor || dev->descriptor.idProduct != product)
+                continue;
+            UsbDeviceEntry entry;
+            entry.bus = QString::fromLocal8Bit(bus->dirname);
+            entry.device = QString::fromLocal8Bit(dev->filename);
+            errno = 0;
+            usb_dev_handle *opened = usb_open(dev);
+            if (!opened) {
+                entry.accessRefused = isAccessError(errno);
+            } else {
+                int error = 0;
+                entry.serialDescriptor = stringDescriptor(opened, serialIndex, &error);
+                entry.accessRefused = isAccessError(error);
+                usb_close(opened);
+            }
+            entries.append(entry);
+        }
+    }
+    return entries;
+}
+
+void UsbDevice::set_serial_filter(quint8 serialIndex, const SerialFilter &filter)
+{
+    QMutexLocker lock(&deviceLock);
+    serialFilterIndex = serialIndex;
+    serialFilter = filter;
 }

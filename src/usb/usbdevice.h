@@ -2,9 +2,13 @@
 #define TQ470_USBDEVICE_H
 
 #include "connectfailure.h"
+#include "usbdeviceentry.h"
 
+#include <QList>
 #include <QMutex>
 #include <QObject>
+
+#include <functional>
 
 struct usb_dev_handle;
 
@@ -35,6 +39,16 @@ public:
     int bulk_write(char *data, int length);
     int bulk_read(char *data, int length);
 
+    // Every attached device with these ids, opened only to read its serial string descriptor
+    // (at serialIndex); no identity request, no configuration.
+    static QList<UsbDeviceEntry> attached(quint16 vendor, quint16 product, quint8 serialIndex);
+
+    // Chooses, for every search of the process, among the devices that pass the identity check:
+    // only one whose serial string descriptor (at serialIndex) the filter accepts. An empty
+    // filter takes the first device again.
+    using SerialFilter = std::function<bool(const QByteArray &serialDescriptor)>;
+    static void set_serial_filter(quint8 serialIndex, const SerialFilter &filter);
+
     // Reads a standard descriptor of the open device. Makes no search and does not close the
     // device when the request fails. Returns the byte count or -1.
     int get_descriptor(quint8 type, quint8 index, char *buffer, int size);
@@ -49,6 +63,8 @@ protected:
     static QMutex deviceLock;
 
 private:
+    static SerialFilter serialFilter;
+    static quint8 serialFilterIndex;
     quint16 product_id = 0;
     quint16 vendor_id = 0;
     quint16 device_id = 0;

@@ -119,6 +119,25 @@ private Q_SLOTS:
             "info --access-refused-exit 3", 3, "^tq470-flash: " + refused);
         row("info on an empty bus", "--unplugged", "info", 1,
             fails("no Tq470 answers on USB \\(vendor 16c0, product 0788\\)"));
+        const QString tq = "\n001 0\\d\\d    4700000%1 +bootloader  %2";
+        row("list: bus, device, serial, mode, access of each Tq470", "--devices 3", "list", 0, none,
+            "^Bus Device Serial +Mode +Access" + tq.arg("01", "yes") + tq.arg("02", "yes") +
+                tq.arg("03", "yes\n$"));
+        row("list on an empty bus", "--unplugged", "list", 0, none, "^No Tq470 is attached.\n$");
+        row("list of a device this user may not open", "--no-access", "list", 0, none,
+            "^Bus .*\n001 0\\d\\d    - +unknown +refused\n$");
+        row("info with two Tq470s and no --serial: both named", "--devices 2", "info", 1,
+            fails("2 Tq470s are attached \\(470000001, 470000002\\); choose one with --serial "
+                  "SERIAL."));
+        row("info --serial 470000002: the second of two", "--devices 2", "info --serial 470000002",
+            0, none, "^Serial: 470000002b\n");
+        row("write-page --serial 470000002: the second device's memory only", "--devices 2",
+            "write-page 90 --serial 470000002", 0, none, "^page write OK\n$",
+            {"dev/470000002/internal.bin 5000 5a5a", "dev/470000001/internal.bin 5000 ffff"});
+        row("--serial of a letter", Direct, "run --serial 47x", 2,
+            usage("--serial takes one to nine digits, not '47x'"));
+        row("hexdump takes no --serial", Direct, "hexdump sixteen.bin --serial 1", 2,
+            usage("hexdump takes no option 'serial'", " hexdump"));
         row("read on a device this user may not open", "--no-access", "read 0 1", 1, refused);
         row("upgrade on a device this user may not open: the log line, then the fix", "--no-access",
             "upgrade good.upg", 1, "did not complete\ntq470-flash: " + refused,
