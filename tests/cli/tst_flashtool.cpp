@@ -131,9 +131,9 @@ private Q_SLOTS:
                   "SERIAL."));
         row("info --serial 470000002: the second of two", "--devices 2", "info --serial 470000002",
             0, none, "^Serial: 470000002b\n");
-        row("write-page --serial 470000002: the second device's memory only", "--devices 2",
-            "write-page 90 --serial 470000002", 0, none, "^page write OK\n$",
-            {"dev/470000002/internal.bin 5000 5a5a", "dev/470000001/internal.bin 5000 ffff"});
+        row("write-page --serial 470000001: the first device's memory only", "--devices 2",
+            "write-page 90 --serial 470000001", 0, none, "^page write OK\n$",
+            {"dev/470000001/internal.bin 5000 5a5a", "dev/470000002/internal.bin 5000 ffff"});
         row("--serial of a letter", Direct, "run --serial 47x", 2,
             usage("--serial takes one to nine digits, not '47x'"));
         row("hexdump takes no --serial", Direct, "hexdump sixteen.bin --serial 1", 2,
