@@ -1,6 +1,7 @@
 #include "flashtool.h"
 
 #include "attacheddevices.h"
+#include "backupcommands.h"
 #include "bootimagecommand.h"
 #include "connectreport.h"
 #include "conversioncommands.h"
@@ -73,6 +74,11 @@ const CommandSpec Commands[] = {
     {"write-ext-bin", "FILE.bin", NoOptions, "Write FILE at external address 0 and verify it."},
     {"write-page", "PATTERN", NoOptions, "Fill the test page at 0x08005000 with PATTERN."},
     {"run", "", NoOptions, "Start the application."},
+    {"save", "ADDRESS LENGTH FILE", NoOptions, "Save device memory into FILE, raw."},
+    {"save-ext", "ADDRESS LENGTH FILE", NoOptions, "Save external flash into FILE, decoded."},
+    {"verify", "FILE.upg", NoOptions,
+     "Compare the device's application and external flash with FILE without writing."},
+    {"bootloader", "", NoOptions, "Reset a device that runs its application into its bootloader."},
     {"hexdump", "FILE", NoDeviceChoice, "Show a hex and character dump of FILE."},
     {HelpCommand, "[COMMAND]", NoDeviceChoice, "Show this help, or COMMAND's arguments and options."},
 };
@@ -280,6 +286,13 @@ int FlashTool::run(const QStringList &arguments)
         return ConversionCommands(out, err).hex2bin(args, value("fill"));
     if (command == QLatin1String("boot-image"))
         return BootImageCommand(out, err).run(args.at(0), args.at(1), value("serial"));
+    BackupCommands backup(out, err);
+    if (command == QLatin1String("save") || command == QLatin1String("save-ext"))
+        return backup.save(args.at(0), args.at(1), args.at(2), command.endsWith("-ext"));
+    if (command == QLatin1String("verify"))
+        return backup.verify(args.at(0));
+    if (command == QLatin1String("bootloader"))
+        return backup.bootloader();
     ServiceCommands service(out, err);
     if (command == QLatin1String("read"))
         return service.read(args.at(0), args.at(1));

@@ -165,6 +165,10 @@ private Q_SLOTS:
             "^page write OK\n$", {"dev/internal.bin 5000 5a5a5a5a", "dev/internal.bin 57ff 5a"});
         row("write-page 256", Direct, "write-page 256", 2,
             usage("PATTERN '256' is not a decimal number from 0 to 255"));
+        row("save stalls: no file", fault.arg(1), "save 0 16 s.bin", 1, "reading 16 bytes of device "
+            "memory at 0x00000000 failed; s.bin was not written", none, {"s.bin absent"});
+        row("verify of a missing file", Direct, "verify no.upg", 1,
+            fails("cannot open no.upg: No such file or directory"));
         row("run stalls", fault.arg(4), "run", 1,
             fails("RunApplication: the device did not take request 0x04"));
         row("upgrade of a file with a wrong header", "", "upgrade bad.upg", 1,
@@ -242,6 +246,22 @@ private Q_SLOTS:
                 fileContents("dev/internal.bin")
                         .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize) ==
                     UpgradeFile::applicationPart(image));
+        if (!sim.isEmpty())
+            return;
+        QCOMPARE(flash("", "bootloader").exitCode, 0);
+        QCOMPARE(storedMode(), "bootloader");
+        QCOMPARE(flash("", "verify fw.upg").exitCode, 0);
+        QCOMPARE(flash("", "save 0x08004000 4096 s.bin").exitCode, 0);
+        QCOMPARE(fileContents("s.bin"), fileContents("dev/internal.bin").mid(0x4000, 4096));
+        QCOMPARE(flash("", "save-ext 0 64 e.bin").exitCode, 0);
+        QCOMPARE(fileContents("e.bin"), UpgradeFile::externalPart(image).left(64));
+        QByteArray changed = fileContents("dev/internal.bin");
+        changed[0x3ffff] = char(~changed[0x3ffff]);
+        QVERIFY(IntelHexText::write("dev/internal.bin", changed));
+        const ProcessRun v = flash("", "verify fw.upg");
+        QCOMPARE(v.exitCode, 1);
+        QCOMPARE(v.out, QByteArray("Application region: 1 bytes differ, the first at 0x0803ffff\n"));
+        QCOMPARE(fileContents("dev/internal.bin"), changed); // nothing written
     }
 };
 

@@ -1,0 +1,200 @@
+#include "backupcommands.h"
+
+#include "bootloaderprotocol.h"
+#include "connectreport.h"
+#include "deviceidentity.h"
+#include "externalflashtools.h"
+#include "flashtool.h"
+#include "hextext.h"
+#include "memorytools.h"
+#include "upgradefile.h"
+#include "upgrader.h"
+#include "usbtq470.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QThread>
+
+namespace {
+
+constexpr int DecimalBase = 10;
+constexpr int HexBase = 16;
+constexpr int AddressDigits = 8;
+constexpr int SaveLengthMinimum = 1;
+constexpr int SaveLengthMaximum = 0x1000000; // more than the device holds
+constexpr char BootloaderHint[] = "put it into its bootloader with 'tq470-flash bootloader'";
+
+QString hexAddress(quint32 address)
+{
+    return QStringLiteral("0x%1").arg(address, AddressDigits, HexBase, QLatin1Char('0'));
+}
+
+} // namespace
+
+BackupCommands::BackupCommands(QTextStream &out, QTextStream &err) : out(out), err(err) {}
+
+int BackupCommands::save(const QString &address, const QString &length, const QString &fileName,
+                         bool external)
+{
+    bool ok = false;
+    const quint32 from = HexText::toValue(address, &ok);
+    if (!ok)
+        return FlashTool::usage(
+            err, QStringLiteral("ADDRESS '%1' is not a hexadecimal number from 0 to ffffffff")
+                     .arg(address),
+            QString());
+    const int count = length.toInt(&ok, DecimalBase);
+    if (!ok || count < SaveLengthMinimum || count > SaveLengthMaximum)
+        return FlashTool::usage(err,
+                                QStringLiteral("LENGTH '%1' is not a decimal number from %2 to %3")
+                                    .arg(length)
+                                    .arg(SaveLengthMinimum)
+                                    .arg(SaveLengthMaximum),
+                                QString());
+
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return failure(QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString()));
+    USBTQ470 device;
+    if (!connect(device))
+        return FlashTool::ExitFailure;
+    QByteArray data;
+    const bool read = external ? ExternalFlashTools(device).read(from, count, &data)
+                               : MemoryTools(device).read(from, count, &data);
+    device.disconnect();
+    if (!read)
+        return failure(QStringLiteral("reading %1 bytes of %2 at %3 failed; %4 was not written. "
+                                      "If the device runs its application, %5")
+                           .arg(count)
+                           .arg(external ? "external flash" : "device memory")
+                           .arg(hexAddress(from), fileName, QLatin1String(BootloaderHint)));
+    if (file.write(data) != data.size() || !file.commit())
+        return failure(QStringLiteral("cannot write %1: %2").arg(fileName, file.errorString()));
+    return FlashTool::ExitSuccess;
+}
+
+int BackupCommands::verify(const QString &fileName)
+{
+    QFile probe(fileName);
+    if (!probe.open(QIODevice::ReadOnly))
+        return failure(QStringLiteral("cannot open %1: %2").arg(fileName, probe.errorString()));
+    probe.close();
+    UpgradeFile file;
+    if (file.read(fileName) != UpgradeFile::Status::Ok)
+        return failure(QStringLiteral("%1 is no upgrade file").arg(fileName));
+    const QByteArray plain = file.plainImage();
+    const QByteArray application = UpgradeFile::applicationPart(plain);
+    const QByteArray external = UpgradeFile::externalPart(plain);
+
+    USBTQ470 device;
+    if (!connect(device))
+        return FlashTool::ExitFailure;
+    QByteArray internalRead;
+    QByteArray externalRead;
+    const bool internalOk = MemoryTools(device).read(Bootloader::ApplicationBase,
+                                                     int(application.size()), &internalRead);
+    const bool externalOk =
+        internalOk && ExternalFlashTools(device).read(Bootloader::UpgradeExternalBase,
+                                                      int(external.size()), &externalRead);
+    device.disconnect();
+    if (!internalOk || !externalOk)
+        return failure(QStringLiteral("reading the %1 failed. If the device runs its application, "
+                                      "%2")
+                           .arg(internalOk ? "external flash" : "application region",
+                                QLatin1String(BootloaderHint)));
+
+    quint32 firstInternal = 0;
+    quint32 firstExternal = 0;
+    const int internalDiffer = countDifferences(internalRead, application,
+                                                Bootloader::ApplicationBase, &firstInternal);
+    const int externalDiffer = countDifferences(externalRead, external,
+                                                Bootloader::UpgradeExternalBase, &firstExternal);
+    if (internalDiffer == 0 && externalDiffer == 0) {
+        out << "The device holds " << fileName << '\n';
+        out.flush();
+        return FlashTool::ExitSuccess;
+    }
+    if (internalDiffer > 0)
+        out << "Application region: " << internalDiffer << " bytes differ, the first at "
+            << hexAddress(firstInternal) << '\n';
+    if (externalDiffer > 0)
+        out << "External flash: " << externalDiffer << " bytes differ, the first at "
+            << hexAddress(firstExternal) << '\n';
+    out.flush();
+    return failure(QStringLiteral("the device does not hold %1").arg(fileName));
+}
+
+int BackupCommands::countDifferences(const QByteArray &read, const QByteArray &expected,
+                                     quint32 base, quint32 *first)
+{
+    int count = 0;
+    for (int i = 0; i < expected.size(); ++i) {
+        if (read.at(i) == expected.at(i))
+            continue;
+        if (count++ == 0)
+            *first = base + quint32(i);
+    }
+    return count;
+}
+
+// The same reset and bounded wait as the upgrade's.
+int BackupCommands::bootloader()
+{
+    USBTQ470 device;
+    if (!connect(device))
+        return FlashTool::ExitFailure;
+    const DeviceIdentity::Mode mode = DeviceIdentity::modeFromSerial(device.ReadSerialNumber());
+    if (mode == DeviceIdentity::Mode::Bootloader) {
+        device.disconnect();
+        out << "The device runs its bootloader already\n";
+        out.flush();
+        return FlashTool::ExitSuccess;
+    }
+    if (mode != DeviceIdentity::Mode::Application) {
+        device.disconnect();
+        return failure(QStringLiteral("the device's serial tells neither bootloader nor "
+                                      "application"));
+    }
+    device.RunApplication();
+    QThread::msleep(Upgrader::ResetWaitMs);
+    device.disconnect();
+    QThread::msleep(Upgrader::ResetDisconnectWaitMs);
+
+    int connectFailures = 0;
+    int otherAnswers = 0;
+    for (;;) {
+        if (device.connect() != 0) {
+            if (++connectFailures == Upgrader::BootloaderConnectFailures)
+                break;
+        } else if (DeviceIdentity::modeFromSerial(device.ReadSerialNumber()) ==
+                   DeviceIdentity::Mode::Bootloader) {
+            device.disconnect();
+            out << "The device runs its bootloader\n";
+            out.flush();
+            return FlashTool::ExitSuccess;
+        } else if (++otherAnswers == Upgrader::BootloaderAnswerAttempts) {
+            break;
+        }
+        device.disconnect();
+        QThread::msleep(Upgrader::BootloaderPollWaitMs);
+    }
+    device.disconnect();
+    return failure(QStringLiteral("the device did not come back as its bootloader; check the USB "
+                                  "cable and try again"));
+}
+
+bool BackupCommands::connect(USBTQ470 &device)
+{
+    if (device.connect() == 0)
+        return true;
+    failure(ConnectReport::message(device.lastConnectFailure()));
+    return false;
+}
+
+int BackupCommands::failure(const QString &message)
+{
+    err << QCoreApplication::applicationName() << ": " << message << '\n';
+    err.flush();
+    return FlashTool::ExitFailure;
+}

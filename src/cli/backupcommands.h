@@ -1,0 +1,38 @@
+#ifndef TQ470_BACKUPCOMMANDS_H
+#define TQ470_BACKUPCOMMANDS_H
+
+#include <QByteArray>
+#include <QString>
+#include <QTextStream>
+
+class USBTQ470;
+
+// Backup and check of a device without the window:
+//   save ADDRESS LENGTH FILE       raw bytes of internal memory into FILE
+//   save-ext ADDRESS LENGTH FILE   decoded bytes of external flash into FILE
+//   verify FILE.upg                compares the application and external regions with FILE
+//   bootloader                     resets a device that runs its application into its bootloader
+// FILE is replaced only when all of it was read and written. verify writes nothing to the
+// device. Each returns FlashTool's exit code.
+class BackupCommands
+{
+public:
+    BackupCommands(QTextStream &out, QTextStream &err);
+
+    int save(const QString &address, const QString &length, const QString &fileName,
+             bool external);
+    int verify(const QString &fileName);
+    int bootloader();
+
+private:
+    bool connect(USBTQ470 &device);
+    // Counts the bytes where read differs from expected; the first one's address goes to *first.
+    static int countDifferences(const QByteArray &read, const QByteArray &expected, quint32 base,
+                                quint32 *first);
+    int failure(const QString &message);
+
+    QTextStream &out;
+    QTextStream &err;
+};
+
+#endif
