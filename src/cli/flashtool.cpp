@@ -44,7 +44,7 @@ enum CommandOptions : unsigned {
 
 } // namespace
 
-struct FlashTool::CommandSpec
+struct FlashTool::CommandEntry
 {
     const char *name;
     const char *arguments; // as the help shows them, one word each
@@ -54,9 +54,9 @@ struct FlashTool::CommandSpec
 
 namespace {
 
-using CommandSpec = FlashTool::CommandSpec;
+using CommandEntry = FlashTool::CommandEntry;
 
-const CommandSpec Commands[] = {
+const CommandEntry Commands[] = {
     {"info", "", AccessRefusedExitOption, "Show the device's serial, bootloader version and mode."},
     {"upgrade", "FILE.upg", NoOptions, "Upgrade the device's firmware."},
     {"list", "", NoDeviceChoice, "List the attached Tq470s: bus, device, serial, mode, access."},
@@ -86,11 +86,11 @@ const CommandSpec Commands[] = {
 const char NumberNotes[] = "ADDRESS and DATA are hexadecimal, 0x optional; LENGTH and PATTERN "
                            "decimal.\nSTART, END and BYTE are hexadecimal with 0x or decimal.";
 
-const CommandSpec *findCommand(const QString &name)
+const CommandEntry *findCommand(const QString &name)
 {
-    for (const CommandSpec &spec : Commands)
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const CommandEntry &entry : Commands)
+        if (name == QLatin1String(entry.name))
+            return &entry;
     return nullptr;
 }
 
@@ -132,19 +132,19 @@ QList<QCommandLineOption> commandOptions(unsigned options)
 }
 
 // One command in the general help: its synopsis, then its summary wrapped at the help's width.
-QString commandLine(const CommandSpec &spec)
+QString commandLine(const CommandEntry &entry)
 {
     const QString indent(HelpColumn, QLatin1Char(' '));
     const QString synopsis =
         QStringLiteral("  ") +
-        (QLatin1String(spec.name) + QLatin1Char(' ') + QLatin1String(spec.arguments)).trimmed();
+        (QLatin1String(entry.name) + QLatin1Char(' ') + QLatin1String(entry.arguments)).trimmed();
     QString text;
     QString line = synopsis.leftJustified(HelpColumn);
     if (synopsis.size() >= HelpColumn) {
         text = synopsis + QLatin1Char('\n');
         line = indent;
     }
-    for (const QString &word : words(spec.summary)) {
+    for (const QString &word : words(entry.summary)) {
         if (line.size() > HelpColumn) {
             if (line.size() + 1 + word.size() > HelpWidth) {
                 text += line + QLatin1Char('\n');
@@ -230,15 +230,15 @@ int FlashTool::run(const QStringList &arguments)
     if (command.isEmpty())
         return usage(err, QStringLiteral("no command given"), QString());
 
-    const CommandSpec *spec = findCommand(topic);
-    if (!spec)
+    const CommandEntry *entry = findCommand(topic);
+    if (!entry)
         return usage(err, QStringLiteral("unknown command: %1").arg(topic), QString());
     if (helpWanted)
-        return showHelp(commandHelp(*spec));
+        return showHelp(commandHelp(*entry));
 
     QCommandLineParser commandParser;
     addGeneralOptions(commandParser);
-    commandParser.addOptions(commandOptions(spec->options));
+    commandParser.addOptions(commandOptions(entry->options));
     if (!commandParser.parse(arguments)) {
         const QStringList unknown = commandParser.unknownOptionNames();
         return usage(err,
@@ -247,7 +247,7 @@ int FlashTool::run(const QStringList &arguments)
                          : QStringLiteral("%1 takes no option '%2'").arg(command, unknown.first()),
                      command);
     }
-    const QStringList expected = words(spec->arguments);
+    const QStringList expected = words(entry->arguments);
     if (args.size() != expected.size())
         return usage(err,
                      expected.isEmpty()
@@ -260,7 +260,7 @@ int FlashTool::run(const QStringList &arguments)
 
     if (command == QLatin1String("list"))
         return AttachedDevices(out, err).list();
-    if (!(spec->options & NoDeviceChoice)) {
+    if (!(entry->options & NoDeviceChoice)) {
         const int refused = AttachedDevices(out, err).choose(value("serial"));
         if (refused >= 0)
             return refused;
@@ -320,8 +320,8 @@ int FlashTool::usage(QTextStream &err, const QString &message, const QString &co
 QString FlashTool::generalHelp()
 {
     QString commands;
-    for (const CommandSpec &spec : Commands)
-        commands += commandLine(spec);
+    for (const CommandEntry &entry : Commands)
+        commands += commandLine(entry);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Service tool for the Tq470.\n\nCommands:\n") + commands +
@@ -336,19 +336,19 @@ QString FlashTool::generalHelp()
     return withUsageLine(parser.helpText(), QStringLiteral("[options] command [arguments...]"));
 }
 
-QString FlashTool::commandHelp(const CommandSpec &spec)
+QString FlashTool::commandHelp(const CommandEntry &entry)
 {
     const QString synopsis = QStringLiteral("%1 [options] %2")
-                                 .arg(QLatin1String(spec.name), QLatin1String(spec.arguments))
+                                 .arg(QLatin1String(entry.name), QLatin1String(entry.arguments))
                                  .trimmed();
     QCommandLineParser parser;
     const bool numbers = synopsis.contains(QRegularExpression(QLatin1String(NumberArguments))) ||
-                         (spec.options & FillOption);
+                         (entry.options & FillOption);
     parser.setApplicationDescription(
-        QLatin1String(spec.summary) +
+        QLatin1String(entry.summary) +
         (numbers ? QLatin1Char('\n') + QLatin1String(NumberNotes) : QString()));
     addGeneralOptions(parser);
-    parser.addOptions(commandOptions(spec.options));
+    parser.addOptions(commandOptions(entry.options));
     return withUsageLine(parser.helpText(), synopsis);
 }
 

@@ -20,11 +20,11 @@ public:
     // Reports bad usage with a pointer to the help (of command, when given).
     static int usage(QTextStream &err, const QString &message, const QString &command);
 
-    struct CommandSpec; // a command of the command table: name, arguments, options, summary
+    struct CommandEntry; // a command of the command table: name, arguments, options, summary
 
 private:
     QString generalHelp();
-    QString commandHelp(const CommandSpec &spec);
+    QString commandHelp(const CommandEntry &entry);
     int showHelp(const QString &text);
     int info(int accessRefusedExit);
     int hexdump(const QString &fileName);
