@@ -57,7 +57,7 @@ int BackupCommands::save(const QString &address, const QString &length, const QS
     if (!file.open(QIODevice::WriteOnly))
         return failure(QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString()));
     USBTQ470 device;
-    if (!connect(device))
+    if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
     QByteArray data;
     const bool read = external ? ExternalFlashTools(device).read(from, count, &data)
@@ -88,7 +88,7 @@ int BackupCommands::verify(const QString &fileName)
     const QByteArray external = UpgradeFile::externalPart(plain);
 
     USBTQ470 device;
-    if (!connect(device))
+    if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
     QByteArray internalRead;
     QByteArray externalRead;
@@ -142,7 +142,7 @@ int BackupCommands::countDifferences(const QByteArray &read, const QByteArray &e
 int BackupCommands::bootloader()
 {
     USBTQ470 device;
-    if (!connect(device))
+    if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
     const DeviceIdentity::Mode mode = DeviceIdentity::modeFromSerial(device.ReadSerialNumber());
     if (mode == DeviceIdentity::Mode::Bootloader) {
@@ -182,14 +182,6 @@ int BackupCommands::bootloader()
     device.disconnect();
     return failure(QStringLiteral("the device did not come back as its bootloader; check the USB "
                                   "cable and try again"));
-}
-
-bool BackupCommands::connect(USBTQ470 &device)
-{
-    if (device.connect() == 0)
-        return true;
-    failure(ConnectReport::message(device.lastConnectFailure()));
-    return false;
 }
 
 int BackupCommands::failure(const QString &message)

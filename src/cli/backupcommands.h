@@ -25,7 +25,6 @@ public:
     int bootloader();
 
 private:
-    bool connect(USBTQ470 &device);
     // Counts the bytes where read differs from expected; the first one's address goes to *first.
     static int countDifferences(const QByteArray &read, const QByteArray &expected, quint32 base,
                                 quint32 *first);

@@ -1,6 +1,10 @@
 #include "connectreport.h"
 
 #include "bootloaderprotocol.h"
+#include "usbtq470.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
 
 namespace {
 
@@ -34,4 +38,14 @@ QString ConnectReport::accessRefused(const ConnectFailure &failure)
                "and unplug the Tq470 and plug it in again.")
         .arg(failure.bus, failure.device, QLatin1String(InstalledRule), QLatin1String(SourceRule),
              QLatin1String(LocalRulesDirectory));
+}
+
+bool ConnectReport::connect(USBTQ470 &device, QTextStream &err)
+{
+    if (device.connect() == 0)
+        return true;
+    err << QCoreApplication::applicationName() << ": " << message(device.lastConnectFailure())
+        << '\n';
+    err.flush();
+    return false;
 }

@@ -5,6 +5,9 @@
 
 #include <QString>
 
+class QTextStream;
+class USBTQ470;
+
 // What the command line says when no Tq470 could be used: that none answers, or, for a device
 // this user may not open, which one it is and how to grant access.
 class ConnectReport
@@ -19,6 +22,9 @@ public:
     static QString message(const ConnectFailure &failure);
     static QString notFound();
     static QString accessRefused(const ConnectFailure &failure);
+
+    // Connects the device; when that fails, writes the message after the program's name to err.
+    static bool connect(USBTQ470 &device, QTextStream &err);
 };
 
 #endif

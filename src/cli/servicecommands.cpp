@@ -50,7 +50,7 @@ int ServiceCommands::dump(const QString &address, const QString &length, const c
         return FlashTool::ExitUsage;
 
     USBTQ470 device;
-    if (!connect(device))
+    if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
     QByteArray data;
     if (!read(device, from, count, &data))
@@ -74,7 +74,7 @@ int ServiceCommands::writeExternal(const QString &address, const QString &length
         return FlashTool::ExitUsage;
 
     USBTQ470 device;
-    if (!connect(device))
+    if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
     QByteArray sent;
     const bool written = ExternalFlashTools(device).fill(to, count, value, &sent);
@@ -101,7 +101,7 @@ int ServiceCommands::writeExternalImage(const QString &fileName)
                            .arg(image.size()));
 
     USBTQ470 device;
-    if (!connect(device))
+    if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
     switch (ExternalFlashTools(device).writeImage(image)) {
     case ExternalFlashTools::ImageResult::Written:
@@ -129,7 +129,7 @@ int ServiceCommands::writePage(const QString &pattern)
         return FlashTool::ExitUsage;
 
     USBTQ470 device;
-    if (!connect(device))
+    if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
     if (!MemoryTools(device).writePage(quint8(fill)))
         return failure(QStringLiteral("page write ERROR at 0x%1")
@@ -142,7 +142,7 @@ int ServiceCommands::writePage(const QString &pattern)
 int ServiceCommands::run()
 {
     USBTQ470 device;
-    if (!connect(device))
+    if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
     device.RunApplication();
     // RunApplication returns nothing, but a request that fails closes the device, and nothing
@@ -177,14 +177,6 @@ bool ServiceCommands::parseDecimal(const QString &name, const QString &text, int
                  .arg(name, text)
                  .arg(minimum)
                  .arg(maximum));
-    return false;
-}
-
-bool ServiceCommands::connect(USBTQ470 &device)
-{
-    if (device.connect() == 0)
-        return true;
-    failure(ConnectReport::message(device.lastConnectFailure()));
     return false;
 }
 

@@ -42,7 +42,6 @@ private:
     bool parseHex(const QString &name, const QString &text, quint32 *value);
     bool parseDecimal(const QString &name, const QString &text, int minimum, int maximum,
                       int *value);
-    bool connect(USBTQ470 &device);
 
     void printLogEntry(const QString &entry);
     int failure(const QString &message);
