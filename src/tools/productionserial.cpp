@@ -6,6 +6,8 @@ namespace {
 
 constexpr int DecimalBase = 10;
 constexpr int YearsInCentury = 100;
+// The two year digits count from this year.
+constexpr int CenturyStart = 2000;
 
 struct FieldRange {
     int digits;
@@ -78,7 +80,9 @@ bool ProductionSerial::isValid(const QString &text)
     if (text.size() != Bootloader::SerialDigits)
         return false;
     int at = 0;
-    for (const FieldRange &range : Ranges) {
+    int values[FieldCount] = {};
+    for (int field = Year; field <= Number; ++field) {
+        const FieldRange &range = Ranges[field];
         const QString part = text.mid(at, range.digits);
         at += range.digits;
         int value = 0;
@@ -89,6 +93,7 @@ bool ProductionSerial::isValid(const QString &text)
         }
         if (value < range.first || value > range.last)
             return false;
+        values[field] = value;
     }
-    return true;
+    return QDate(CenturyStart + values[Year], values[Month], values[Day]).isValid();
 }

@@ -25,7 +25,8 @@ public:
     // The serial made of the four preselected items.
     static QString preselected(const QDate &date);
 
-    // Whether text is nine digits whose four parts are items of their lists.
+    // Whether text is nine digits whose four parts are items of their lists and whose year,
+    // month and day make a date that exists (years 2000 to 2099).
     static bool isValid(const QString &text);
 };
 

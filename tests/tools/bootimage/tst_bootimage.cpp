@@ -27,7 +27,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
         QTest::newRow("lowest of every list") << "000101001" << true;
-        QTest::newRow("highest of every list, 31 in every month") << "991231999" << true;
+        QTest::newRow("highest of every list") << "991231999" << true;
+        QTest::newRow("31 February") << "260231001" << false;
+        QTest::newRow("29 February 2027") << "270229001" << false;
+        QTest::newRow("29 February 2028") << "280229001" << true;
         QTest::newRow("month 00") << "260005001" << false;
         QTest::newRow("day 32") << "261232001" << false;
         QTest::newRow("eight digits") << "26120501" << false;
