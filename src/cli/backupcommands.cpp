@@ -7,6 +7,7 @@
 #include "flashtool.h"
 #include "hextext.h"
 #include "memorytools.h"
+#include "servicecommands.h"
 #include "upgradefile.h"
 #include "upgrader.h"
 #include "usbtq470.h"
@@ -62,13 +63,16 @@ int BackupCommands::save(const QString &address, const QString &length, const QS
     QByteArray data;
     const bool read = external ? ExternalFlashTools(device).read(from, count, &data)
                                : MemoryTools(device).read(from, count, &data);
-    device.disconnect();
     if (!read)
-        return failure(QStringLiteral("reading %1 bytes of %2 at %3 failed; %4 was not written. "
-                                      "If the device runs its application, %5")
-                           .arg(count)
-                           .arg(external ? "external flash" : "device memory")
-                           .arg(hexAddress(from), fileName, QLatin1String(BootloaderHint)));
+        return failure(ServiceCommands::failureText(
+            device,
+            QStringLiteral("reading %1 bytes of %2 at %3 failed; %4 was not written")
+                .arg(count)
+                .arg(external ? "external flash" : "device memory")
+                .arg(hexAddress(from), fileName),
+            QStringLiteral("check that the range lies in the device's memory and that the USB "
+                           "cable holds, and try again")));
+    device.disconnect();
     if (file.write(data) != data.size() || !file.commit())
         return failure(QStringLiteral("cannot write %1: %2").arg(fileName, file.errorString()));
     return FlashTool::ExitSuccess;

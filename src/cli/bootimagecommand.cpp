@@ -1,6 +1,7 @@
 #include "bootimagecommand.h"
 
 #include "bootimagebuilder.h"
+#include "conversioncommands.h"
 #include "flashtool.h"
 #include "hextobin.h"
 #include "productionserial.h"
@@ -17,19 +18,28 @@ int BootImageCommand::run(const QString &hexFileName, const QString &outFileName
         serial.isNull() ? ProductionSerial::preselected(QDate::currentDate()) : serial;
     if (!ProductionSerial::isValid(productionSerial))
         return usage(QStringLiteral("the serial '%1' is not YYMMDDNNN with YY 00 to 99, MM 01 to "
-                                    "12, DD 01 to 31 and NNN 001 to 999")
+                                    "12, DD a day of that month and NNN 001 to 999")
                          .arg(productionSerial));
 
-    QByteArray image;
-    const int result = BootImageBuilder::build(hexFileName, productionSerial, &image);
-    if (result != HexToBinOk)
-        return failure(QStringLiteral("HexToBin error: %1) %2: %3")
-                           .arg(result)
-                           .arg(hexFileName, HexToBinResultText(result)));
-
     QString error;
+    if (!ConversionCommands::checkReadable(hexFileName, &error))
+        return failure(error);
+    QByteArray image;
+    HexToBinReport report;
+    const int result = BootImageBuilder::build(hexFileName, productionSerial, &image, &report);
+    if (result != HexToBinOk)
+        return failure(ConversionCommands::conversionFailureText(hexFileName, result, report));
+
     if (!BootImageBuilder::write(outFileName, image, &error))
         return failure(QStringLiteral("cannot write %1: %2").arg(outFileName, error));
+    if (!report.windowHasData) {
+        err << QCoreApplication::applicationName() << ": "
+            << ConversionCommands::noDataWarning(
+                   hexFileName, BootImageBuilder::WindowStart, BootImageBuilder::WindowEnd,
+                   QStringLiteral("%1 holds nothing but the serial").arg(outFileName))
+            << '\n';
+        err.flush();
+    }
 
     out << "Serial: " << productionSerial << '\n' << "Bootloader image: " << outFileName << '\n';
     out.flush();

@@ -6,6 +6,8 @@
 #include "upgradeimagebuilder.h"
 
 #include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
 #include <QSaveFile>
 
 namespace {
@@ -14,6 +16,12 @@ constexpr int HexBase = 16;
 constexpr int DecimalBase = 10;
 constexpr int ChecksumDigits = 8;
 const QLatin1String HexPrefix("0x");
+constexpr int AddressDigits = 8;
+
+QString hexAddress(quint32 address)
+{
+    return QStringLiteral("0x%1").arg(address, AddressDigits, HexBase, QLatin1Char('0'));
+}
 
 int digitValue(QChar c, int base)
 {
@@ -34,14 +42,30 @@ ConversionCommands::ConversionCommands(QTextStream &out, QTextStream &err) : out
 
 int ConversionCommands::createUpg(const QString &hexFileName, const QString &upgFileName)
 {
-    QByteArray image;
-    const int result = UpgradeImageBuilder::build(hexFileName, &image);
-    if (result != HexToBinOk)
-        return conversionFailed(hexFileName, result);
-
     QString error;
+    if (!checkReadable(hexFileName, &error))
+        return failure(error);
+    QByteArray image;
+    HexToBinReport application;
+    HexToBinReport external;
+    const int result = UpgradeImageBuilder::build(hexFileName, &image, &application, &external);
+    if (result != HexToBinOk)
+        // The second conversion runs only after the first succeeded.
+        return conversionFailed(hexFileName, result, external.line > 0 ? external : application);
+
     if (!UpgradeFile::write(upgFileName, image, &error))
         return failure(QStringLiteral("cannot write %1: %2").arg(upgFileName, error));
+    // The external window lies inside the application's: an empty application window is
+    // warned about once.
+    if (!application.windowHasData)
+        warn(noDataWarning(hexFileName, UpgradeImageBuilder::ApplicationWindowStart,
+                           UpgradeImageBuilder::ApplicationWindowEnd,
+                           QStringLiteral("the application in %1 is all zeros").arg(upgFileName)));
+    else if (!external.windowHasData)
+        warn(noDataWarning(hexFileName, UpgradeImageBuilder::ExternalWindowStart,
+                           UpgradeImageBuilder::ExternalWindowEnd,
+                           QStringLiteral("the external flash part of %1 is all zeros")
+                               .arg(upgFileName)));
 
     const auto checksumText = [&image](int regionOffset, int regionSize) {
         return QStringLiteral("0x%1").arg(
@@ -89,22 +113,63 @@ int ConversionCommands::hex2bin(const QStringList &args, const QString &fill)
                                     "(decimal, or hexadecimal with 0x)")
                          .arg(fill));
 
-    QByteArray window(static_cast<qsizetype>(size), static_cast<char>(fillByte));
-    const int result = HexToBin(hexFileName, window.data(), quint32(start), quint32(end));
-    if (result != HexToBinOk)
-        return conversionFailed(hexFileName, result);
-
     QString error;
+    if (!checkReadable(hexFileName, &error))
+        return failure(error);
+    QByteArray window(static_cast<qsizetype>(size), static_cast<char>(fillByte));
+    HexToBinReport report;
+    const int result =
+        HexToBin(hexFileName, window.data(), quint32(start), quint32(end), &report);
+    if (result != HexToBinOk)
+        return conversionFailed(hexFileName, result, report);
+
     if (!writeWhole(binFileName, window, &error))
         return failure(QStringLiteral("cannot write %1: %2").arg(binFileName, error));
     return FlashTool::ExitSuccess;
 }
 
-int ConversionCommands::conversionFailed(const QString &hexFileName, int result)
+int ConversionCommands::conversionFailed(const QString &hexFileName, int result,
+                                         const HexToBinReport &report)
 {
-    return failure(QStringLiteral("HexToBin error: %1) %2: %3")
-                       .arg(result)
-                       .arg(hexFileName, HexToBinResultText(result)));
+    return failure(conversionFailureText(hexFileName, result, report));
+}
+
+QString ConversionCommands::conversionFailureText(const QString &hexFileName, int result,
+                                                  const HexToBinReport &report)
+{
+    qDebug() << "HexToBin result" << result << "at line" << report.line << "of" << hexFileName;
+    if (result == HexToBinCannotRead)
+        return QStringLiteral("cannot read %1 after line %2; check the file and the disk it is on")
+            .arg(hexFileName)
+            .arg(report.line);
+    return QStringLiteral("%1, line %2, is no Intel HEX record: %3. Export the HEX file from "
+                          "the firmware build again")
+        .arg(hexFileName)
+        .arg(report.line)
+        .arg(HexToBinResultText(result));
+}
+
+QString ConversionCommands::noDataWarning(const QString &hexFileName, quint32 windowStart,
+                                          quint32 windowEnd, const QString &consequence)
+{
+    return QStringLiteral("warning: %1 holds no data for %2..%3, so %4; check that it is the "
+                          "right HEX file")
+        .arg(hexFileName, hexAddress(windowStart), hexAddress(windowEnd), consequence);
+}
+
+bool ConversionCommands::checkReadable(const QString &fileName, QString *error)
+{
+    QFile file(fileName);
+    if (file.open(QIODevice::ReadOnly))
+        return true;
+    *error = QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString());
+    return false;
+}
+
+void ConversionCommands::warn(const QString &message)
+{
+    err << QCoreApplication::applicationName() << ": " << message << '\n';
+    err.flush();
 }
 
 int ConversionCommands::failure(const QString &message)

@@ -1,6 +1,8 @@
 #ifndef TQ470_CONVERSIONCOMMANDS_H
 #define TQ470_CONVERSIONCOMMANDS_H
 
+#include "hextobin.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -30,9 +32,20 @@ public:
     // hexadecimal with "0x" or decimal; a null fill means the default.
     int hex2bin(const QStringList &args, const QString &fill);
 
+    // What a technician is told when hexFileName cannot be converted: the file, the line and
+    // what is wrong with it, and what to do. The converter's code goes to the debug output.
+    static QString conversionFailureText(const QString &hexFileName, int result,
+                                         const HexToBinReport &report);
+    // The warning for a window of an image that no data byte of hexFileName fell in.
+    static QString noDataWarning(const QString &hexFileName, quint32 windowStart,
+                                 quint32 windowEnd, const QString &consequence);
+    // "cannot open FILE: REASON" into *error when fileName cannot be opened for reading.
+    static bool checkReadable(const QString &fileName, QString *error);
+
 private:
-    int conversionFailed(const QString &hexFileName, int result);
+    int conversionFailed(const QString &hexFileName, int result, const HexToBinReport &report);
     int failure(const QString &message);
+    void warn(const QString &message);
     int usage(const QString &message);
 
     static bool parseNumber(const QString &text, quint64 highest, quint64 *value);

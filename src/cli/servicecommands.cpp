@@ -2,6 +2,7 @@
 
 #include "bootloaderprotocol.h"
 #include "connectreport.h"
+#include "deviceidentity.h"
 #include "externalflashtools.h"
 #include "flashtool.h"
 #include "hexdump.h"
@@ -11,13 +12,23 @@
 #include "usbtq470.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QFile>
 
 namespace {
 
 constexpr int DecimalBase = 10;
 constexpr int HexBase = 16;
+constexpr int AddressDigits = 8;
 constexpr QChar LineBreak = QLatin1Char('\n');
+constexpr char CheckCable[] = "check the USB cable and try again";
+constexpr char CheckRange[] =
+    "check that the range lies in the device's memory and that the USB cable holds, and try again";
+
+QString hexAddress(quint32 address)
+{
+    return QStringLiteral("0x%1").arg(address, AddressDigits, HexBase, QLatin1Char('0'));
+}
 
 } // namespace
 
@@ -25,7 +36,7 @@ ServiceCommands::ServiceCommands(QTextStream &out, QTextStream &err) : out(out),
 
 int ServiceCommands::read(const QString &address, const QString &length)
 {
-    return dump(address, length, "ReadMemoryFromAddress",
+    return dump(address, length, "ReadMemoryFromAddress", "device memory",
                 [](USBTQ470 &device, quint32 from, int count, QByteArray *data) {
                     return MemoryTools(device).read(from, count, data);
                 });
@@ -33,14 +44,14 @@ int ServiceCommands::read(const QString &address, const QString &length)
 
 int ServiceCommands::readExternal(const QString &address, const QString &length)
 {
-    return dump(address, length, "ReadExternalFlashFromAddress",
+    return dump(address, length, "ReadExternalFlashFromAddress", "external flash",
                 [](USBTQ470 &device, quint32 from, int count, QByteArray *data) {
                     return ExternalFlashTools(device).read(from, count, data);
                 });
 }
 
 int ServiceCommands::dump(const QString &address, const QString &length, const char *operation,
-                          const Reader &read)
+                          const char *memory, const Reader &read)
 {
     quint32 from = 0;
     int count = 0;
@@ -53,10 +64,14 @@ int ServiceCommands::dump(const QString &address, const QString &length, const c
     if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
     QByteArray data;
-    if (!read(device, from, count, &data))
-        return failure(QStringLiteral("%1 failed at 0x%2")
-                           .arg(QLatin1String(operation))
-                           .arg(from, 0, HexBase));
+    if (!read(device, from, count, &data)) {
+        qDebug() << operation << "failed at" << hexAddress(from);
+        return deviceFailure(device,
+                             QStringLiteral("reading %1 bytes of %2 at %3 failed")
+                                 .arg(count)
+                                 .arg(QLatin1String(memory), hexAddress(from)),
+                             QLatin1String(CheckRange));
+    }
     printLogEntry(QString::fromLatin1(HexDump(data.constData(), int(data.size()))));
     return FlashTool::ExitSuccess;
 }
@@ -80,9 +95,14 @@ int ServiceCommands::writeExternal(const QString &address, const QString &length
     const bool written = ExternalFlashTools(device).fill(to, count, value, &sent);
     for (const QString &entry : ExternalFlashTools::fillReport(to, count, sent))
         printLogEntry(entry);
-    if (!written)
-        return failure(
-            QStringLiteral("WriteExternalFlashToAddress failed at 0x%1").arg(to, 0, HexBase));
+    if (!written) {
+        qDebug() << "WriteExternalFlashToAddress failed at" << hexAddress(to);
+        return deviceFailure(device,
+                             QStringLiteral("writing %1 bytes of external flash at %2 failed")
+                                 .arg(count)
+                                 .arg(hexAddress(to)),
+                             QLatin1String(CheckRange));
+    }
     return FlashTool::ExitSuccess;
 }
 
@@ -95,26 +115,34 @@ int ServiceCommands::writeExternalImage(const QString &fileName)
     if (file.error() != QFileDevice::NoError)
         return failure(QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString()));
     if (!ExternalFlashTools::isImageLength(image.size()))
-        return failure(QStringLiteral("Length error: %1 holds %2 bytes. Length should be "
-                                      "aligned to 4")
-                           .arg(fileName)
-                           .arg(image.size()));
+        return failure(imageLengthText(fileName, int(image.size())));
 
     USBTQ470 device;
     if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
-    switch (ExternalFlashTools(device).writeImage(image)) {
+    const ExternalFlashTools::ImageResult result = ExternalFlashTools(device).writeImage(image);
+    if (result != ExternalFlashTools::ImageResult::Written)
+        qDebug() << "ExternalFlashTools::writeImage result" << int(result);
+    switch (result) {
     case ExternalFlashTools::ImageResult::Written:
         break;
     case ExternalFlashTools::ImageResult::LengthError:
-        return failure(QStringLiteral("Length error: Length should be aligned to 4"));
+        return failure(imageLengthText(fileName, int(image.size())));
     case ExternalFlashTools::ImageResult::WriteFailed:
-        return failure(QStringLiteral("WriteExternalFlashToAddress failed"));
+        return deviceFailure(device,
+                             QStringLiteral("writing %1 to external flash at %2 failed")
+                                 .arg(fileName, hexAddress(0)),
+                             QLatin1String(CheckCable));
     case ExternalFlashTools::ImageResult::ReadBackFailed:
-        return failure(QStringLiteral("ReadExternalFlashFromAddress failed"));
+        return deviceFailure(
+            device,
+            QStringLiteral("reading external flash back after writing %1 failed").arg(fileName),
+            QLatin1String(CheckCable));
     case ExternalFlashTools::ImageResult::Mismatch:
-        return failure(
-            QStringLiteral("memcmp: the external flash read back differs from %1").arg(fileName));
+        return failure(QStringLiteral("the external flash read back differs from %1; write it "
+                                      "again, and if it differs again, the external flash of the "
+                                      "device may be faulty")
+                           .arg(fileName));
     }
     out << "Write OK\n";
     out.flush();
@@ -131,9 +159,13 @@ int ServiceCommands::writePage(const QString &pattern)
     USBTQ470 device;
     if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
-    if (!MemoryTools(device).writePage(quint8(fill)))
-        return failure(QStringLiteral("page write ERROR at 0x%1")
-                           .arg(MemoryTools::TestPageAddress, 0, HexBase));
+    if (!MemoryTools(device).writePage(quint8(fill))) {
+        qDebug() << "page write ERROR";
+        return deviceFailure(device,
+                             QStringLiteral("writing the test page at %1 failed")
+                                 .arg(hexAddress(MemoryTools::TestPageAddress)),
+                             QLatin1String(CheckCable));
+    }
     out << "page write OK\n";
     out.flush();
     return FlashTool::ExitSuccess;
@@ -148,10 +180,17 @@ int ServiceCommands::run()
     // RunApplication returns nothing, but a request that fails closes the device, and nothing
     // else closes it here.
     const bool taken = device.connection_status() == 0;
+    if (!taken) {
+        qDebug() << "RunApplication: request"
+                 << QStringLiteral("0x%1").arg(Bootloader::RequestRunApplication, 2, HexBase,
+                                               QLatin1Char('0'))
+                 << "not taken";
+        return deviceFailure(device,
+                             QStringLiteral("the device did not take the request to start its "
+                                            "application"),
+                             QLatin1String(CheckCable));
+    }
     device.disconnect();
-    if (!taken)
-        return failure(QStringLiteral("RunApplication: the device did not take request 0x%1")
-                           .arg(Bootloader::RequestRunApplication, 2, HexBase, QLatin1Char('0')));
     return FlashTool::ExitSuccess;
 }
 
@@ -160,7 +199,7 @@ bool ServiceCommands::parseHex(const QString &name, const QString &text, quint32
     bool ok = false;
     *value = HexText::toValue(text, &ok);
     if (!ok)
-        complain(QStringLiteral("Conversion error: %1 '%2' is not a hexadecimal number from 0 "
+        complain(QStringLiteral("%1 '%2' is not a hexadecimal number from 0 "
                                 "to ffffffff (0x optional)")
                      .arg(name, text));
     return ok;
@@ -185,6 +224,37 @@ void ServiceCommands::printLogEntry(const QString &entry)
 {
     out << (entry.startsWith(LineBreak) ? entry.mid(1) : entry) << LineBreak;
     out.flush();
+}
+
+// A request that fails closes the device; it is opened again to ask its serial, which tells the
+// firmware that runs. The application takes only some of the bootloader's memory requests.
+QString ServiceCommands::failureText(USBTQ470 &device, const QString &what,
+                                     const QString &advice)
+{
+    if (device.connection_status() != 0)
+        device.connect();
+    const DeviceIdentity::Mode mode = device.connection_status() == 0
+                                          ? DeviceIdentity::modeFromSerial(device.ReadSerialNumber())
+                                          : DeviceIdentity::Mode::Unknown;
+    device.disconnect();
+    if (mode == DeviceIdentity::Mode::Application)
+        return what + QStringLiteral(": the device runs its application, which does not answer "
+                                     "every memory request; put it into its bootloader with "
+                                     "'tq470-flash bootloader' and try again");
+    return what + QStringLiteral("; ") + advice;
+}
+
+int ServiceCommands::deviceFailure(USBTQ470 &device, const QString &what, const QString &advice)
+{
+    return failure(failureText(device, what, advice));
+}
+
+QString ServiceCommands::imageLengthText(const QString &fileName, int length)
+{
+    return QStringLiteral("%1 holds %2 bytes, but an external flash image must be a multiple of "
+                          "4 bytes long; pad it to the next multiple of 4")
+        .arg(fileName)
+        .arg(length);
 }
 
 int ServiceCommands::failure(const QString &message)

@@ -31,12 +31,17 @@ public:
     int writePage(const QString &pattern);
     int run();
 
+    // What failed, and when the device runs its application, that it must be put into its
+    // bootloader; otherwise the advice. Asks the device for its serial and leaves it closed.
+    static QString failureText(USBTQ470 &device, const QString &what, const QString &advice);
+
 private:
     using Reader = std::function<bool(USBTQ470 &device, quint32 address, int length,
                                       QByteArray *data)>;
     // Reads LENGTH bytes at ADDRESS with the reader and prints the dump.
+    // operation is the reader's name for the debug output, memory what it reads.
     int dump(const QString &address, const QString &length, const char *operation,
-             const Reader &read);
+             const char *memory, const Reader &read);
 
     // Each tells the user what is wrong when it returns false.
     bool parseHex(const QString &name, const QString &text, quint32 *value);
@@ -45,6 +50,9 @@ private:
 
     void printLogEntry(const QString &entry);
     int failure(const QString &message);
+    // Writes failureText.
+    int deviceFailure(USBTQ470 &device, const QString &what, const QString &advice);
+    static QString imageLengthText(const QString &fileName, int length);
     void complain(const QString &message);
 
     QTextStream &out;

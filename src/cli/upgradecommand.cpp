@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 
 #include <cstdio>
 #include <unistd.h>
@@ -30,6 +31,17 @@ UpgradeCommand::UpgradeCommand(QTextStream &out, QTextStream &err)
 
 int UpgradeCommand::run(const QString &fileName)
 {
+    // The worker reports a file it cannot open as a wrong header; the reason is told here,
+    // before any device is touched.
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        err << QCoreApplication::applicationName() << ": cannot open " << fileName << ": "
+            << file.errorString() << '\n';
+        err.flush();
+        return FlashTool::ExitFailure;
+    }
+    file.close();
+
     USBTQ470 device;
     Upgrader upgrader(&device);
 

@@ -6,10 +6,11 @@
 
 const char BootImageBuilder::FileNamePrefix[] = "Tq470Bootloader_";
 
-int BootImageBuilder::build(const QString &hexFileName, const QString &serial, QByteArray *image)
+int BootImageBuilder::build(const QString &hexFileName, const QString &serial, QByteArray *image,
+                            HexToBinReport *report)
 {
     QByteArray bytes(ImageSize, ErasedByte);
-    const int result = HexToBin(hexFileName, bytes.data(), WindowStart, WindowEnd);
+    const int result = HexToBin(hexFileName, bytes.data(), WindowStart, WindowEnd, report);
     if (result != HexToBinOk)
         return result;
     bytes.replace(SerialOffset, Bootloader::SerialDigits,

@@ -2,6 +2,7 @@
 #define TQ470_BOOTIMAGEBUILDER_H
 
 #include "bootloaderprotocol.h"
+#include "hextobin.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,8 +25,10 @@ public:
 
     // Converts hexFileName into *image (ImageSize bytes, ErasedByte where the file defines
     // nothing) and writes the serial's digits at SerialOffset. Returns HexToBinOk, or the
-    // conversion's failure, in which case *image is left as it was.
-    static int build(const QString &hexFileName, const QString &serial, QByteArray *image);
+    // conversion's failure, in which case *image is left as it was. The report, when given,
+    // receives what the conversion saw.
+    static int build(const QString &hexFileName, const QString &serial, QByteArray *image,
+                     HexToBinReport *report = nullptr);
 
     // The name the image is proposed under: the prefix and the serial, no extension.
     static QString proposedFileName(const QString &serial);

@@ -153,15 +153,20 @@ int parseRecord(const char *line, int length, Record *record)
     return HexToBinOk;
 }
 
-void storeInWindow(const Record &record, quint32 upperAddress, char *buffer, quint32 startAddress,
-                   quint32 endAddress)
+// True when any byte of the record fell in the window.
+bool storeInWindow(const Record &record, quint32 upperAddress, char *buffer,
+                   quint32 startAddress, quint32 endAddress)
 {
     const quint32 base = upperAddress + record.address;
+    bool stored = false;
     for (quint32 i = 0; i < record.count; ++i) {
         const quint32 address = base + i;
-        if (address >= startAddress && address <= endAddress)
+        if (address >= startAddress && address <= endAddress) {
             buffer[address - startAddress] = char(record.data[i]);
+            stored = true;
+        }
     }
+    return stored;
 }
 
 struct ResultText {
@@ -186,8 +191,12 @@ const ResultText ResultTexts[] = {
 
 } // namespace
 
-int HexToBin(const QString &fileName, char *buffer, quint32 startAddress, quint32 endAddress)
+int HexToBin(const QString &fileName, char *buffer, quint32 startAddress, quint32 endAddress,
+             HexToBinReport *report)
 {
+    HexToBinReport unused;
+    HexToBinReport &seen = report ? *report : unused;
+    seen = HexToBinReport();
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return HexToBinCannotRead;
@@ -203,6 +212,7 @@ int HexToBin(const QString &fileName, char *buffer, quint32 startAddress, quint3
         case LineRead::Error:
             return HexToBinCannotRead;
         case LineRead::Line:
+            ++seen.line;
             break;
         }
         const int parsed = parseRecord(line, length, &record);
@@ -211,7 +221,8 @@ int HexToBin(const QString &fileName, char *buffer, quint32 startAddress, quint3
 
         switch (record.type) {
         case RecordData:
-            storeInWindow(record, upperAddress, buffer, startAddress, endAddress);
+            if (storeInWindow(record, upperAddress, buffer, startAddress, endAddress))
+                seen.windowHasData = true;
             break;
         case RecordEndOfFile:
             return HexToBinOk;

@@ -19,16 +19,17 @@ void storeChecksum(QByteArray &image, int regionOffset, int regionSize)
 
 } // namespace
 
-int UpgradeImageBuilder::build(const QString &hexFileName, QByteArray *plainImage)
+int UpgradeImageBuilder::build(const QString &hexFileName, QByteArray *plainImage,
+                               HexToBinReport *applicationReport, HexToBinReport *externalReport)
 {
     QByteArray image(UpgradeFile::ImageSize, '\0');
 
     int result = HexToBin(hexFileName, image.data() + UpgradeFile::ApplicationOffset,
-                          ApplicationWindowStart, ApplicationWindowEnd);
+                          ApplicationWindowStart, ApplicationWindowEnd, applicationReport);
     if (result != HexToBinOk)
         return result;
     result = HexToBin(hexFileName, image.data() + UpgradeFile::ExternalOffset, ExternalWindowStart,
-                      ExternalWindowEnd);
+                      ExternalWindowEnd, externalReport);
     if (result != HexToBinOk)
         return result;
 

@@ -2,6 +2,7 @@
 #define TQ470_UPGRADEIMAGEBUILDER_H
 
 #include "bootloaderprotocol.h"
+#include "hextobin.h"
 #include "upgradefile.h"
 
 #include <QByteArray>
@@ -29,8 +30,10 @@ public:
     // Converts hexFileName into *plainImage (UpgradeFile::ImageSize bytes, zero where the file
     // defines nothing) and stores both checksums. Returns HexToBinOk, or the result of the
     // first conversion that failed; the second is not tried then, and *plainImage is left as
-    // it was.
-    static int build(const QString &hexFileName, QByteArray *plainImage);
+    // it was. The reports, when given, receive what each conversion saw.
+    static int build(const QString &hexFileName, QByteArray *plainImage,
+                     HexToBinReport *applicationReport = nullptr,
+                     HexToBinReport *externalReport = nullptr);
 
     // The sum, modulo 2^32, of the little-endian words of a region but its last, which is
     // where the sum is stored.

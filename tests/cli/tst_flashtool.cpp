@@ -60,6 +60,7 @@ private Q_SLOTS:
         const auto write = &IntelHexText::write;
         QVERIFY(write("app.hex", IntelHexText::file(0x08003FFC, IntelHexText::pattern(16))));
         QVERIFY(write("bad.hex", ":0400000001020304F0\n") && write("bad.upg", "wrong"));
+        QVERIFY(write("end.hex", ":00000001FF\n"));
         QVERIFY(write("sixteen.bin", "0123456789ABCDEF"));
         writeUpgradeFile("good.upg");
     }
@@ -148,9 +149,13 @@ private Q_SLOTS:
         row("read: hexadecimal address with 0X, decimal length", "", "read 0X8003ff0 10", 0, none,
             dump.arg("34 37 30 30 30 30 30 30 31 ff +< 470000001. +>"));
         row("read stalls: a failure, no dump", fault.arg(1), "read 8000000 16", 1,
-            fails("ReadMemoryFromAddress failed at 0x8000000"));
+            fails("reading 16 bytes of device memory at 0x08000000 failed; check that the range "
+                  "lies in the device's memory and that the USB cable holds, and try again"));
+        row("read-ext of a device that runs its application: put it into its bootloader",
+            "--mode application", "read-ext 0 16", 1, fails("reading 16 bytes of external flash at "
+            "0x00000000 failed: the device runs its application, .*'tq470-flash bootloader'.*"));
         row("read of address xyz", Direct, "read xyz 1", 2,
-            "^tq470-flash: Conversion error: ADDRESS 'xyz' is not a hexadecimal number");
+            "^tq470-flash: ADDRESS 'xyz' is not a hexadecimal number");
         row("read-ext: the external flash", "", "read-ext 3ff0 4", 0, none,
             dump.arg("ff ff ff ff .*"));
         row("write-ext 100 3 0x1234: three bytes of 0x34, logged, stored unencoded", "",
@@ -160,7 +165,7 @@ private Q_SLOTS:
             "^Write OK\n$", {"dev/external.bin 0c 437a95b8", "dev/external.bin 10 ffffffff"});
         row("write-ext-bin read back differs", "--fault corrupt:request=0x05:nth=1",
             "write-ext-bin sixteen.bin", 1,
-            fails("memcmp: the external flash read back differs from sixteen.bin"));
+            fails("the external flash read back differs from sixteen.bin; write it again.*"));
         row("write-page 90: the test page filled with 0x5a", "", "write-page 90", 0, none,
             "^page write OK\n$", {"dev/internal.bin 5000 5a5a5a5a", "dev/internal.bin 57ff 5a"});
         row("write-page 256", Direct, "write-page 256", 2,
@@ -170,15 +175,20 @@ private Q_SLOTS:
         row("verify of a missing file", Direct, "verify no.upg", 1,
             fails("cannot open no.upg: No such file or directory"));
         row("run stalls", fault.arg(4), "run", 1,
-            fails("RunApplication: the device did not take request 0x04"));
+            fails("the device did not take the request to start its application; check the "
+                  "USB cable and try again"));
         row("upgrade of a file with a wrong header", "", "upgrade bad.upg", 1,
             fails("the upgrade of the device did not complete"), "^bad.upg\nWrong file header\n$");
+        row("upgrade of a missing file: the reason, no device needed", Direct, "upgrade no.upg", 1,
+            fails("cannot open no.upg: No such file or directory"));
         row("create-upg: the upgrade file and its two checksums", Direct,
-            "create-upg app.hex fw.upg", 0, none,
+            "create-upg app.hex fw.upg", 0, fails("warning: app.hex holds no data for 0x08020000"
+            "..0x0803bfff, so the external flash part of fw.upg is all zeros; check .*"),
             "^Application checksum: 0xead5c0ab\nExternal flash checksum: 0x00000000\n$",
             {"fw.upg size 393282"});
         row("create-upg of a HEX file with a wrong checksum: no file", Direct,
-            "create-upg bad.hex fw.upg", 1, fails("HexToBin error: -8\\) bad.hex: .+"), none,
+            "create-upg bad.hex fw.upg", 1, fails("bad.hex, line 1, is no Intel HEX record: a "
+            "record's checksum is missing or does not match its bytes. Export .+"), none,
             {"fw.upg absent"});
         row("hex2bin: hexadecimal window, default fill 0", Direct,
             "hex2bin app.hex w.bin 0x08003FFA 0x08003ffd", 0, none, none,
@@ -194,6 +204,10 @@ private Q_SLOTS:
         row("boot-image --serial with month 13", Direct,
             "boot-image app.hex b.bin --serial 261305001", 2,
             "^tq470-flash: the serial '261305001' is not YYMMDDNNN", none, {"b.bin absent"});
+        row("boot-image of an end record only: warned, written", Direct,
+            "boot-image end.hex b.bin --serial 261205001", 0, fails("warning: end.hex holds no "
+            "data for 0x08000000..0x08003fff, so b.bin holds nothing but the serial; .*"),
+            "^Serial: ", {"b.bin size 16384"});
     }
     void command()
     {
