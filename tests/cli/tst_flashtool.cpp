@@ -196,6 +196,8 @@ private Q_SLOTS:
         row("hex2bin: decimal window, fill 010 is ten", Direct,
             "hex2bin app.hex w.bin 134234106 134234107 --fill 010", 0, none, none,
             {"w.bin size 2", "w.bin 0 0a0a"});
+        row("hex2bin of a missing file", Direct, "hex2bin no.hex w.bin 0 1", 1,
+            fails("cannot open no.hex: No such file or directory"), none, {"w.bin absent"});
         row("hex2bin: START above END", Direct, "hex2bin app.hex w.bin 0x20 0x1F", 2,
             usage("START 0x20 lies above END 0x1F", " hex2bin"), none, {"w.bin absent"});
         row("boot-image --serial 261205001", Direct, "boot-image app.hex b.bin --serial 261205001",
