@@ -62,10 +62,10 @@ int ConversionCommands::createUpg(const QString &hexFileName, const QString &upg
                            UpgradeImageBuilder::ApplicationWindowEnd,
                            QStringLiteral("the application in %1 is all zeros").arg(upgFileName)));
     else if (!external.windowHasData)
-        warn(noDataWarning(hexFileName, UpgradeImageBuilder::ExternalWindowStart,
-                           UpgradeImageBuilder::ExternalWindowEnd,
-                           QStringLiteral("the external flash part of %1 is all zeros")
-                               .arg(upgFileName)));
+        warn(noDataWarning(
+            hexFileName, UpgradeImageBuilder::ExternalWindowStart,
+            UpgradeImageBuilder::ExternalWindowEnd,
+            QStringLiteral("the external flash part of %1 is all zeros").arg(upgFileName)));
 
     const auto checksumText = [&image](int regionOffset, int regionSize) {
         return QStringLiteral("0x%1").arg(
@@ -118,8 +118,7 @@ int ConversionCommands::hex2bin(const QStringList &args, const QString &fill)
         return failure(error);
     QByteArray window(static_cast<qsizetype>(size), static_cast<char>(fillByte));
     HexToBinReport report;
-    const int result =
-        HexToBin(hexFileName, window.data(), quint32(start), quint32(end), &report);
+    const int result = HexToBin(hexFileName, window.data(), quint32(start), quint32(end), &report);
     if (result != HexToBinOk)
         return conversionFailed(hexFileName, result, report);
 

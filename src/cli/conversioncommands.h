@@ -37,8 +37,8 @@ public:
     static QString conversionFailureText(const QString &hexFileName, int result,
                                          const HexToBinReport &report);
     // The warning for a window of an image that no data byte of hexFileName fell in.
-    static QString noDataWarning(const QString &hexFileName, quint32 windowStart,
-                                 quint32 windowEnd, const QString &consequence);
+    static QString noDataWarning(const QString &hexFileName, quint32 windowStart, quint32 windowEnd,
+                                 const QString &consequence);
     // "cannot open FILE: REASON" into *error when fileName cannot be opened for reading.
     static bool checkReadable(const QString &fileName, QString *error);
 

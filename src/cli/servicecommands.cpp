@@ -228,14 +228,13 @@ void ServiceCommands::printLogEntry(const QString &entry)
 
 // A request that fails closes the device; it is opened again to ask its serial, which tells the
 // firmware that runs. The application takes only some of the bootloader's memory requests.
-QString ServiceCommands::failureText(USBTQ470 &device, const QString &what,
-                                     const QString &advice)
+QString ServiceCommands::failureText(USBTQ470 &device, const QString &what, const QString &advice)
 {
     if (device.connection_status() != 0)
         device.connect();
-    const DeviceIdentity::Mode mode = device.connection_status() == 0
-                                          ? DeviceIdentity::modeFromSerial(device.ReadSerialNumber())
-                                          : DeviceIdentity::Mode::Unknown;
+    const DeviceIdentity::Mode mode =
+        device.connection_status() == 0 ? DeviceIdentity::modeFromSerial(device.ReadSerialNumber())
+                                        : DeviceIdentity::Mode::Unknown;
     device.disconnect();
     if (mode == DeviceIdentity::Mode::Application)
         return what + QStringLiteral(": the device runs its application, which does not answer "

@@ -154,8 +154,8 @@ int parseRecord(const char *line, int length, Record *record)
 }
 
 // True when any byte of the record fell in the window.
-bool storeInWindow(const Record &record, quint32 upperAddress, char *buffer,
-                   quint32 startAddress, quint32 endAddress)
+bool storeInWindow(const Record &record, quint32 upperAddress, char *buffer, quint32 startAddress,
+                   quint32 endAddress)
 {
     const quint32 base = upperAddress + record.address;
     bool stored = false;

@@ -21,7 +21,8 @@ enum HexToBinResult : int {
 // What a conversion saw besides its result: the number of the line it read last (one-based;
 // on a failure the line at fault, 0 when no line was read) and whether any data byte of the
 // file fell in the window.
-struct HexToBinReport {
+struct HexToBinReport
+{
     int line = 0;
     bool windowHasData = false;
 };
