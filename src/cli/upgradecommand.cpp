@@ -1,12 +1,16 @@
 #include "upgradecommand.h"
 
+#include "bootloaderprotocol.h"
 #include "connectreport.h"
 #include "flashtool.h"
 #include "upgrader.h"
 #include "usbtq470.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <unistd.h>
@@ -21,6 +25,9 @@ constexpr int FullPercent = 100;
 // The labels of the window's three bars.
 const char *const BarLabels[] = {"Flash", "External Flash Write", "External Flash Verify"};
 
+constexpr char SerialLine[] = "^\\d{%1}";
+constexpr double MsPerSecond = 1000.0;
+
 } // namespace
 
 UpgradeCommand::UpgradeCommand(QTextStream &out, QTextStream &err)
@@ -28,8 +35,11 @@ UpgradeCommand::UpgradeCommand(QTextStream &out, QTextStream &err)
 {
 }
 
-int UpgradeCommand::run(const QString &fileName)
+int UpgradeCommand::run(const QString &fileName, const QString &serialChoice,
+                        QJsonObject *jsonReport)
 {
+    QElapsedTimer clock;
+    clock.start();
     USBTQ470 device;
     Upgrader upgrader(&device);
 
@@ -52,11 +62,34 @@ int UpgradeCommand::run(const QString &fileName)
     loop.exec();
     upgrader.wait();
     finishLiveBar();
+    const ConnectFailure failure = device.lastConnectFailure();
+    const bool succeeded = upgrader.succeeded();
+    if (jsonReport) {
+        // The worker's second line is the serial the device gave.
+        QString serial = serialChoice;
+        for (const QString &line : std::as_const(log))
+            if (QRegularExpression(QString::fromLatin1(SerialLine).arg(Bootloader::SerialDigits))
+                    .match(line)
+                    .hasMatch()) {
+                serial = line.left(Bootloader::SerialDigits);
+                break;
+            }
+        jsonReport->insert(QStringLiteral("file"), fileName);
+        jsonReport->insert(QStringLiteral("serial"), serial);
+        jsonReport->insert(QStringLiteral("result"),
+                           succeeded ? QStringLiteral("ok") : QStringLiteral("failed"));
+        jsonReport->insert(QStringLiteral("seconds"), double(clock.elapsed()) / MsPerSecond);
+        jsonReport->insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
+        if (!succeeded)
+            jsonReport->insert(QStringLiteral("reason"),
+                               failure.accessRefused() ? ConnectReport::accessRefused(failure)
+                               : log.isEmpty()         ? QStringLiteral("no log")
+                                                       : log.last());
+    }
 
-    if (upgrader.succeeded())
+    if (succeeded)
         return FlashTool::ExitSuccess;
     err << QCoreApplication::applicationName() << ": the upgrade of the device did not complete\n";
-    const ConnectFailure failure = device.lastConnectFailure();
     if (failure.accessRefused())
         err << QCoreApplication::applicationName() << ": " << ConnectReport::accessRefused(failure)
             << '\n';
@@ -66,6 +99,7 @@ int UpgradeCommand::run(const QString &fileName)
 
 void UpgradeCommand::showText(const QString &text)
 {
+    log << text;
     finishLiveBar();
     out << text << '\n';
     out.flush();
