@@ -48,7 +48,8 @@ enum CommandOptions : unsigned {
     NoDeviceChoice = 1u << 3,
     JsonOption = 1u << 4,
     AllDevicesOption = 1u << 5,
-    AllOptions = FillOption | SerialOption | AccessRefusedExitOption | JsonOption | AllDevicesOption,
+    AllOptions =
+        FillOption | SerialOption | AccessRefusedExitOption | JsonOption | AllDevicesOption,
 };
 
 } // namespace
@@ -66,9 +67,11 @@ namespace {
 using CommandEntry = FlashTool::CommandEntry;
 
 const CommandEntry Commands[] = {
-    {"info", "", AccessRefusedExitOption | JsonOption, "Show the device's serial, bootloader version and mode."},
+    {"info", "", AccessRefusedExitOption | JsonOption,
+     "Show the device's serial, bootloader version and mode."},
     {"upgrade", "FILE.upg", JsonOption | AllDevicesOption, "Upgrade the device's firmware."},
-    {"list", "", NoDeviceChoice | JsonOption, "List the attached Tq470s: bus, device, serial, mode, access."},
+    {"list", "", NoDeviceChoice | JsonOption,
+     "List the attached Tq470s: bus, device, serial, mode, access."},
     {"create-upg", "FIRMWARE.hex OUT.upg", NoDeviceChoice,
      "Make an upgrade file from an Intel HEX firmware."},
     {"hex2bin", "IN.hex OUT.bin START END", FillOption | NoDeviceChoice,
@@ -135,9 +138,9 @@ QList<QCommandLineOption> commandOptions(unsigned options)
             QStringLiteral("Write the result as one JSON document to standard output; the text "
                            "goes to standard error.")));
     if (options & AllDevicesOption)
-        list.append(QCommandLineOption(
-            QString::fromLatin1(AllDevicesName),
-            QStringLiteral("Upgrade every attached Tq470 at the same time.")));
+        list.append(
+            QCommandLineOption(QString::fromLatin1(AllDevicesName),
+                               QStringLiteral("Upgrade every attached Tq470 at the same time.")));
     if (options & AccessRefusedExitOption) {
         // For scripts that must tell a device they may not open from no device at all.
         QCommandLineOption option(QStringLiteral("access-refused-exit"),
@@ -440,12 +443,12 @@ int FlashTool::info(int accessRefusedExit, QJsonObject *jsonReport)
         jsonReport->insert(QStringLiteral("mode"),
                            QString::fromLatin1(DeviceIdentity::modeName(identity.mode)));
         if (versionRead) {
-            jsonReport->insert(QStringLiteral("bootloaderVersion"),
-                               QString::fromLatin1(
-                                   DeviceIdentity::firstVersionText(identity.versionBlock)));
-            jsonReport->insert(QStringLiteral("versionDate"),
-                               QString::fromLatin1(
-                                   DeviceIdentity::secondVersionText(identity.versionBlock)));
+            jsonReport->insert(
+                QStringLiteral("bootloaderVersion"),
+                QString::fromLatin1(DeviceIdentity::firstVersionText(identity.versionBlock)));
+            jsonReport->insert(
+                QStringLiteral("versionDate"),
+                QString::fromLatin1(DeviceIdentity::secondVersionText(identity.versionBlock)));
         }
     }
 

@@ -105,7 +105,8 @@ int UpgradeAll::run(const QString &fileName, bool debug, QJsonObject *jsonReport
     }
     if (allSucceeded)
         return FlashTool::ExitSuccess;
-    err << QCoreApplication::applicationName() << ": the upgrade of some devices did not complete\n";
+    err << QCoreApplication::applicationName()
+        << ": the upgrade of some devices did not complete\n";
     err.flush();
     return FlashTool::ExitFailure;
 }

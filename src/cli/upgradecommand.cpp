@@ -80,11 +80,11 @@ int UpgradeCommand::run(const QString &fileName, const QString &serialChoice,
                            succeeded ? QStringLiteral("ok") : QStringLiteral("failed"));
         jsonReport->insert(QStringLiteral("seconds"), double(clock.elapsed()) / MsPerSecond);
         jsonReport->insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
-        if (!succeeded)
-            jsonReport->insert(QStringLiteral("reason"),
-                               failure.accessRefused() ? ConnectReport::accessRefused(failure)
-                               : log.isEmpty()         ? QStringLiteral("no log")
-                                                       : log.last());
+        // The worker's last line says where it stopped.
+        if (!succeeded && failure.accessRefused())
+            jsonReport->insert(QStringLiteral("reason"), ConnectReport::accessRefused(failure));
+        else if (!succeeded)
+            jsonReport->insert(QStringLiteral("reason"), log.value(log.size() - 1));
     }
 
     if (succeeded)
