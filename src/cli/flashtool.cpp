@@ -2,6 +2,7 @@
 
 #include "attacheddevices.h"
 #include "backupcommands.h"
+#include "bootloaderprotocol.h"
 #include "bootimagecommand.h"
 #include "connectreport.h"
 #include "conversioncommands.h"
@@ -11,8 +12,6 @@
 #include "upgradeall.h"
 #include "upgradecommand.h"
 #include "usbtq470.h"
-
-#include "bootloaderprotocol.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
