@@ -5,6 +5,7 @@
 #include "flashtool.h"
 #include "usbdevice.h"
 
+#include <QJsonArray>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -42,9 +43,24 @@ QString shownSerial(const UsbDeviceEntry &entry)
 
 AttachedDevices::AttachedDevices(QTextStream &out, QTextStream &err) : out(out), err(err) {}
 
-int AttachedDevices::list()
+int AttachedDevices::list(QJsonObject *jsonReport)
 {
     const QList<UsbDeviceEntry> entries = attachedTq470s();
+    if (jsonReport) {
+        QJsonArray devices;
+        for (const UsbDeviceEntry &entry : entries) {
+            const DeviceIdentity::Mode mode = DeviceIdentity::modeFromSerial(
+                DeviceIdentity::serialFromDescriptor(entry.serialDescriptor));
+            devices.append(QJsonObject{
+                {QStringLiteral("bus"), entry.bus},
+                {QStringLiteral("device"), entry.device},
+                {QStringLiteral("serial"), shownSerial(entry)},
+                {QStringLiteral("mode"), QString::fromLatin1(DeviceIdentity::modeName(mode))},
+                {QStringLiteral("access"), !entry.accessRefused},
+            });
+        }
+        jsonReport->insert(QStringLiteral("devices"), devices);
+    }
     if (entries.isEmpty()) {
         out << "No Tq470 is attached.\n";
         out.flush();
@@ -64,6 +80,14 @@ int AttachedDevices::list()
     }
     out.flush();
     return FlashTool::ExitSuccess;
+}
+
+QStringList AttachedDevices::serials()
+{
+    QStringList serials;
+    for (const UsbDeviceEntry &entry : attachedTq470s())
+        serials << shownSerial(entry);
+    return serials;
 }
 
 int AttachedDevices::choose(const QString &digits)

@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonObject>
 #include <QSaveFile>
 #include <QThread>
 
@@ -78,7 +79,7 @@ int BackupCommands::save(const QString &address, const QString &length, const QS
     return FlashTool::ExitSuccess;
 }
 
-int BackupCommands::verify(const QString &fileName)
+int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
 {
     QFile probe(fileName);
     if (!probe.open(QIODevice::ReadOnly))
@@ -114,6 +115,17 @@ int BackupCommands::verify(const QString &fileName)
                                                 Bootloader::ApplicationBase, &firstInternal);
     const int externalDiffer = countDifferences(externalRead, external,
                                                 Bootloader::UpgradeExternalBase, &firstExternal);
+    if (jsonReport) {
+        const auto region = [](int differ, quint32 first) {
+            return QJsonObject{{QStringLiteral("differingBytes"), differ},
+                               {QStringLiteral("firstDifference"),
+                                differ > 0 ? QJsonValue(hexAddress(first)) : QJsonValue()}};
+        };
+        jsonReport->insert(QStringLiteral("file"), fileName);
+        jsonReport->insert(QStringLiteral("equal"), internalDiffer == 0 && externalDiffer == 0);
+        jsonReport->insert(QStringLiteral("application"), region(internalDiffer, firstInternal));
+        jsonReport->insert(QStringLiteral("externalFlash"), region(externalDiffer, firstExternal));
+    }
     if (internalDiffer == 0 && externalDiffer == 0) {
         out << "The device holds " << fileName << '\n';
         out.flush();

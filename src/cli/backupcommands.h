@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QJsonObject>
 #include <QTextStream>
 
 class USBTQ470;
@@ -21,7 +22,8 @@ public:
 
     int save(const QString &address, const QString &length, const QString &fileName,
              bool external);
-    int verify(const QString &fileName);
+    // With jsonReport: "equal", and per region the count of differing bytes and the first.
+    int verify(const QString &fileName, QJsonObject *jsonReport = nullptr);
     int bootloader();
 
 private:

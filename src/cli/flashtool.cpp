@@ -2,18 +2,22 @@
 
 #include "attacheddevices.h"
 #include "backupcommands.h"
+#include "bootloaderprotocol.h"
 #include "bootimagecommand.h"
 #include "connectreport.h"
 #include "conversioncommands.h"
 #include "deviceidentity.h"
 #include "hexdump.h"
 #include "servicecommands.h"
+#include "upgradeall.h"
 #include "upgradecommand.h"
 #include "usbtq470.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -26,6 +30,8 @@ constexpr char HelpCommand[] = "help";
 constexpr char HelpName[] = "help";
 constexpr char VersionName[] = "version";
 constexpr char DebugName[] = "debug";
+constexpr char JsonName[] = "json";
+constexpr char AllDevicesName[] = "all";
 // The arguments and option values the number notes speak of.
 constexpr char NumberArguments[] = "\\b(ADDRESS|LENGTH|DATA|PATTERN|START|END|BYTE)\\b";
 constexpr int HelpColumn = 33; // where a command's summary starts in the general help
@@ -39,7 +45,10 @@ enum CommandOptions : unsigned {
     AccessRefusedExitOption = 1u << 2,
     // A command that talks to no device, or to all: no --serial to choose one.
     NoDeviceChoice = 1u << 3,
-    AllOptions = FillOption | SerialOption | AccessRefusedExitOption,
+    JsonOption = 1u << 4,
+    AllDevicesOption = 1u << 5,
+    AllOptions =
+        FillOption | SerialOption | AccessRefusedExitOption | JsonOption | AllDevicesOption,
 };
 
 } // namespace
@@ -57,9 +66,11 @@ namespace {
 using CommandEntry = FlashTool::CommandEntry;
 
 const CommandEntry Commands[] = {
-    {"info", "", AccessRefusedExitOption, "Show the device's serial, bootloader version and mode."},
-    {"upgrade", "FILE.upg", NoOptions, "Upgrade the device's firmware."},
-    {"list", "", NoDeviceChoice, "List the attached Tq470s: bus, device, serial, mode, access."},
+    {"info", "", AccessRefusedExitOption | JsonOption,
+     "Show the device's serial, bootloader version and mode."},
+    {"upgrade", "FILE.upg", JsonOption | AllDevicesOption, "Upgrade the device's firmware."},
+    {"list", "", NoDeviceChoice | JsonOption,
+     "List the attached Tq470s: bus, device, serial, mode, access."},
     {"create-upg", "FIRMWARE.hex OUT.upg", NoDeviceChoice,
      "Make an upgrade file from an Intel HEX firmware."},
     {"hex2bin", "IN.hex OUT.bin START END", FillOption | NoDeviceChoice,
@@ -76,7 +87,7 @@ const CommandEntry Commands[] = {
     {"run", "", NoOptions, "Start the application."},
     {"save", "ADDRESS LENGTH FILE", NoOptions, "Save device memory into FILE, raw."},
     {"save-ext", "ADDRESS LENGTH FILE", NoOptions, "Save external flash into FILE, decoded."},
-    {"verify", "FILE.upg", NoOptions,
+    {"verify", "FILE.upg", JsonOption,
      "Compare the device's application and external flash with FILE without writing."},
     {"bootloader", "", NoOptions, "Reset a device that runs its application into its bootloader."},
     {"hexdump", "FILE", NoDeviceChoice, "Show a hex and character dump of FILE."},
@@ -120,6 +131,15 @@ QList<QCommandLineOption> commandOptions(unsigned options)
             QStringLiteral("The Tq470 whose serial starts with DIGITS (needed when several are "
                            "attached)."),
             QStringLiteral("DIGITS")));
+    if (options & JsonOption)
+        list.append(QCommandLineOption(
+            QString::fromLatin1(JsonName),
+            QStringLiteral("Write the result as one JSON document to standard output; the text "
+                           "goes to standard error.")));
+    if (options & AllDevicesOption)
+        list.append(
+            QCommandLineOption(QString::fromLatin1(AllDevicesName),
+                               QStringLiteral("Upgrade every attached Tq470 at the same time.")));
     if (options & AccessRefusedExitOption) {
         // For scripts that must tell a device they may not open from no device at all.
         QCommandLineOption option(QStringLiteral("access-refused-exit"),
@@ -196,6 +216,23 @@ FlashTool::FlashTool() : out(stdout), err(stderr) {}
 
 int FlashTool::run(const QStringList &arguments)
 {
+    const int code = runCommand(arguments);
+    if (!json)
+        return code;
+    // A command that stopped before it could say more still gives the script a document.
+    if (report.isEmpty() && code == ExitUsage)
+        return code;
+    if (!report.contains(QLatin1String("result")))
+        report.insert(QStringLiteral("result"),
+                      code == ExitSuccess ? QStringLiteral("ok") : QStringLiteral("failed"));
+    QTextStream document(stdout);
+    document << QJsonDocument(report).toJson(QJsonDocument::Indented);
+    document.flush();
+    return code;
+}
+
+int FlashTool::runCommand(const QStringList &arguments)
+{
     QCoreApplication::setApplicationName(QString::fromLatin1(ToolName));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(ToolVersion));
 
@@ -257,9 +294,26 @@ int FlashTool::run(const QStringList &arguments)
     const auto value = [&commandParser](const char *name) {
         return commandParser.value(QString::fromLatin1(name));
     };
+    const bool allDevices = (entry->options & AllDevicesOption) &&
+                            commandParser.isSet(QString::fromLatin1(AllDevicesName));
+    if (allDevices && commandParser.isSet(QStringLiteral("serial")))
+        return usage(err, QStringLiteral("--all upgrades every device; it takes no --serial"),
+                     command);
+    json = (entry->options & JsonOption) && commandParser.isSet(QString::fromLatin1(JsonName));
+    QJsonObject *const jsonReport = json ? &report : nullptr;
+    if (json) {
+        // Standard output carries the document alone; the text a person reads goes beside
+        // the errors.
+        out.flush();
+        humanOutput.open(stderr, QIODevice::WriteOnly);
+        out.setDevice(&humanOutput);
+        report.insert(QStringLiteral("command"), command);
+    }
 
     if (command == QLatin1String("list"))
-        return AttachedDevices(out, err).list();
+        return AttachedDevices(out, err).list(jsonReport);
+    if (allDevices)
+        return UpgradeAll(out, err).run(args.at(0), showDebugOutput, jsonReport);
     if (!(entry->options & NoDeviceChoice)) {
         const int refused = AttachedDevices(out, err).choose(value("serial"));
         if (refused >= 0)
@@ -274,12 +328,12 @@ int FlashTool::run(const QStringList &arguments)
             if (!isNumber)
                 return usage(err, QStringLiteral("--access-refused-exit takes a number"), command);
         }
-        return info(accessRefusedExit);
+        return info(accessRefusedExit, jsonReport);
     }
     if (command == QLatin1String("hexdump"))
         return hexdump(args.at(0));
     if (command == QLatin1String("upgrade"))
-        return UpgradeCommand(out, err).run(args.at(0));
+        return UpgradeCommand(out, err).run(args.at(0), value("serial"), jsonReport);
     if (command == QLatin1String("create-upg"))
         return ConversionCommands(out, err).createUpg(args.at(0), args.at(1));
     if (command == QLatin1String("hex2bin"))
@@ -290,7 +344,7 @@ int FlashTool::run(const QStringList &arguments)
     if (command == QLatin1String("save") || command == QLatin1String("save-ext"))
         return backup.save(args.at(0), args.at(1), args.at(2), command.endsWith("-ext"));
     if (command == QLatin1String("verify"))
-        return backup.verify(args.at(0));
+        return backup.verify(args.at(0), jsonReport);
     if (command == QLatin1String("bootloader"))
         return backup.bootloader();
     ServiceCommands service(out, err);
@@ -359,7 +413,7 @@ int FlashTool::showHelp(const QString &text)
     return ExitSuccess;
 }
 
-int FlashTool::info(int accessRefusedExit)
+int FlashTool::info(int accessRefusedExit, QJsonObject *jsonReport)
 {
     USBTQ470 device;
     if (device.connect() != 0) {
@@ -382,6 +436,20 @@ int FlashTool::info(int accessRefusedExit)
     }
     out << "Mode: " << DeviceIdentity::modeName(identity.mode) << '\n';
     out.flush();
+    if (jsonReport) {
+        jsonReport->insert(QStringLiteral("serial"),
+                           QString::fromLatin1(identity.serial.left(Bootloader::SerialDigits)));
+        jsonReport->insert(QStringLiteral("mode"),
+                           QString::fromLatin1(DeviceIdentity::modeName(identity.mode)));
+        if (versionRead) {
+            jsonReport->insert(
+                QStringLiteral("bootloaderVersion"),
+                QString::fromLatin1(DeviceIdentity::firstVersionText(identity.versionBlock)));
+            jsonReport->insert(
+                QStringLiteral("versionDate"),
+                QString::fromLatin1(DeviceIdentity::secondVersionText(identity.versionBlock)));
+        }
+    }
 
     if (!versionRead)
         return fail(QStringLiteral("the bootloader version block could not be read"));

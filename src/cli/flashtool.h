@@ -1,6 +1,8 @@
 #ifndef TQ470_FLASHTOOL_H
 #define TQ470_FLASHTOOL_H
 
+#include <QFile>
+#include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
 
@@ -23,16 +25,20 @@ public:
     struct CommandEntry; // a command of the command table: name, arguments, options, summary
 
 private:
+    int runCommand(const QStringList &arguments);
     QString generalHelp();
     QString commandHelp(const CommandEntry &entry);
     int showHelp(const QString &text);
-    int info(int accessRefusedExit);
+    int info(int accessRefusedExit, QJsonObject *jsonReport);
     int hexdump(const QString &fileName);
 
     int fail(const QString &message);
 
+    QFile humanOutput; // standard error, for the text under --json; outlives out
     QTextStream out;
     QTextStream err;
+    bool json = false;  // --json: the report goes to standard output, the text to stderr
+    QJsonObject report; // the --json document
 };
 
 #endif

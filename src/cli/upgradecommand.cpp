@@ -1,13 +1,17 @@
 #include "upgradecommand.h"
 
+#include "bootloaderprotocol.h"
 #include "connectreport.h"
 #include "flashtool.h"
 #include "upgrader.h"
 #include "usbtq470.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonArray>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <unistd.h>
@@ -22,6 +26,9 @@ constexpr int FullPercent = 100;
 // The labels of the window's three bars.
 const char *const BarLabels[] = {"Flash", "External Flash Write", "External Flash Verify"};
 
+constexpr char SerialLine[] = "^\\d{%1}";
+constexpr double MsPerSecond = 1000.0;
+
 } // namespace
 
 UpgradeCommand::UpgradeCommand(QTextStream &out, QTextStream &err)
@@ -29,19 +36,28 @@ UpgradeCommand::UpgradeCommand(QTextStream &out, QTextStream &err)
 {
 }
 
-int UpgradeCommand::run(const QString &fileName)
+int UpgradeCommand::run(const QString &fileName, const QString &serialChoice,
+                        QJsonObject *jsonReport)
 {
     // The worker reports a file it cannot open as a wrong header; the reason is told here,
     // before any device is touched.
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        err << QCoreApplication::applicationName() << ": cannot open " << fileName << ": "
-            << file.errorString() << '\n';
+        const QString reason =
+            QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString());
+        if (jsonReport) {
+            jsonReport->insert(QStringLiteral("file"), fileName);
+            jsonReport->insert(QStringLiteral("result"), QStringLiteral("failed"));
+            jsonReport->insert(QStringLiteral("reason"), reason);
+        }
+        err << QCoreApplication::applicationName() << ": " << reason << '\n';
         err.flush();
         return FlashTool::ExitFailure;
     }
     file.close();
 
+    QElapsedTimer clock;
+    clock.start();
     USBTQ470 device;
     Upgrader upgrader(&device);
 
@@ -64,11 +80,34 @@ int UpgradeCommand::run(const QString &fileName)
     loop.exec();
     upgrader.wait();
     finishLiveBar();
+    const ConnectFailure failure = device.lastConnectFailure();
+    const bool succeeded = upgrader.succeeded();
+    if (jsonReport) {
+        // The worker's second line is the serial the device gave.
+        QString serial = serialChoice;
+        for (const QString &line : std::as_const(log))
+            if (QRegularExpression(QString::fromLatin1(SerialLine).arg(Bootloader::SerialDigits))
+                    .match(line)
+                    .hasMatch()) {
+                serial = line.left(Bootloader::SerialDigits);
+                break;
+            }
+        jsonReport->insert(QStringLiteral("file"), fileName);
+        jsonReport->insert(QStringLiteral("serial"), serial);
+        jsonReport->insert(QStringLiteral("result"),
+                           succeeded ? QStringLiteral("ok") : QStringLiteral("failed"));
+        jsonReport->insert(QStringLiteral("seconds"), double(clock.elapsed()) / MsPerSecond);
+        jsonReport->insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
+        // The worker's last line says where it stopped.
+        if (!succeeded && failure.accessRefused())
+            jsonReport->insert(QStringLiteral("reason"), ConnectReport::accessRefused(failure));
+        else if (!succeeded)
+            jsonReport->insert(QStringLiteral("reason"), log.value(log.size() - 1));
+    }
 
-    if (upgrader.succeeded())
+    if (succeeded)
         return FlashTool::ExitSuccess;
     err << QCoreApplication::applicationName() << ": the upgrade of the device did not complete\n";
-    const ConnectFailure failure = device.lastConnectFailure();
     if (failure.accessRefused())
         err << QCoreApplication::applicationName() << ": " << ConnectReport::accessRefused(failure)
             << '\n';
@@ -78,6 +117,7 @@ int UpgradeCommand::run(const QString &fileName)
 
 void UpgradeCommand::showText(const QString &text)
 {
+    log << text;
     finishLiveBar();
     out << text << '\n';
     out.flush();

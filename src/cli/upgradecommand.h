@@ -1,7 +1,9 @@
 #ifndef TQ470_UPGRADECOMMAND_H
 #define TQ470_UPGRADECOMMAND_H
 
+#include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <QTextStream>
 
 #include <array>
@@ -15,8 +17,11 @@ public:
     UpgradeCommand(QTextStream &out, QTextStream &err);
 
     // Runs one upgrade to its end. The exit code is FlashTool's: success only when every page
-    // and the external flash were verified and the application was started.
-    int run(const QString &fileName);
+    // and the external flash were verified and the application was started. With jsonReport:
+    // the device's serial (serialChoice until the log names it), the result, the seconds, the
+    // log lines and, on failure, the reason.
+    int run(const QString &fileName, const QString &serialChoice = QString(),
+            QJsonObject *jsonReport = nullptr);
 
 private:
     enum class Bar { Flash, ExternalFlashWrite, ExternalFlashVerify };
@@ -29,6 +34,7 @@ private:
 
     QTextStream &out;
     QTextStream &err;
+    QStringList log;
     const bool liveProgress;
     bool liveBarOpen = false;
     Bar liveBar = Bar::Flash;

@@ -5,7 +5,9 @@
 #include "upgradefile.h"
 
 #include <QDate>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 namespace {
@@ -22,6 +24,25 @@ ProcessRun flash(const QString &sim, const QString &arguments)
                   QStringList{"--", TQ470_FLASH} + command;
     return runProcess(sim == QLatin1String(Direct) ? TQ470_FLASH : TQ470_SIM, command,
                       ProcessTimeoutMs);
+}
+
+// The value at a path such as "devices/1/serial" ("#" counts an array) as text.
+QString jsonAt(const QByteArray &document, const QString &path)
+{
+    QJsonValue value = QJsonDocument::fromJson(document).object();
+    for (const QString &key : path.split('/'))
+        value = key == "#"        ? QJsonValue(value.toArray().size())
+                : value.isArray() ? value[key.toInt()]
+                                  : value[key];
+    return value.toVariant().toString();
+}
+
+void verifyJson(const QByteArray &document, const QStringList &checks)
+{
+    QVERIFY2(QJsonDocument::fromJson(document).isObject(), document.constData());
+    for (const QString &check : checks)
+        QCOMPARE(check.section('=', 0, 0) + '=' + jsonAt(document, check.section('=', 0, 0)),
+                 check);
 }
 
 QString storedMode()
@@ -210,6 +231,71 @@ private Q_SLOTS:
             "boot-image end.hex b.bin --serial 261205001", 0, fails("warning: end.hex holds no "
             "data for 0x08000000..0x08003fff, so b.bin holds nothing but the serial; .*"),
             "^Serial: ", {"b.bin size 16384"});
+        row("upgrade --all with --serial", Direct, "upgrade --all good.upg --serial 1", 2,
+            usage("--all upgrades every device; it takes no --serial", " upgrade"));
+        row("upgrade --all on an empty bus", "--unplugged", "upgrade --all good.upg", 1,
+            fails("no Tq470 is attached"));
+    }
+
+    // The document on standard output alone, parsed back; the text on standard error.
+    void json_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("checks");
+        const auto row = [](const char *name, const char *sim, const char *arguments, int exitCode,
+                            const QStringList &checks) {
+            QTest::newRow(name) << sim << arguments << exitCode << checks;
+        };
+        row("list: each device's bus, device, serial, mode, access", "--devices 3", "list --json",
+            0,
+            {"devices/#=3", "devices/0/bus=001", "devices/2/serial=470000003",
+             "devices/1/mode=bootloader", "devices/1/access=true", "result=ok"});
+        row("list of a device this user may not open", "--no-access", "list --json", 0,
+            {"devices/0/serial=-", "devices/0/access=false"});
+        row("info: serial, mode, bootloader version and date", "", "info --json", 0,
+            {"serial=470000001", "mode=bootloader", "bootloaderVersion=Tq470 BL 1.07",
+             "versionDate=2026-11-20", "result=ok"});
+        row("info when the version block cannot be read: failed, no version",
+            "--fault stall:request=0x01", "info --json", 1,
+            {"result=failed", "serial=470000001", "bootloaderVersion="});
+        row("upgrade of a file with a wrong header: the log and the reason", "",
+            "upgrade bad.upg --json", 1,
+            {"result=failed", "reason=Wrong file header", "log/0=bad.upg"});
+    }
+    void json()
+    {
+        QFETCH(QString, sim);
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, checks);
+        const ProcessRun r = flash(sim, arguments);
+        verifyJson(r.out, checks);
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY(!r.err.isEmpty());
+    }
+
+    // Three devices at once, the second failing at once; the others hold the image.
+    void upgradeAll()
+    {
+        const QByteArray image = writeUpgradeFile();
+        const ProcessRun r = flash("--devices 3 --fault-device 470000002 --fault "
+                                   "stall:request=0x01",
+                                   "upgrade --all fw.upg --json");
+        QCOMPARE(r.exitCode, 1);
+        verifyJson(r.out, {"devices/#=3", "devices/0/result=ok", "devices/1/result=failed",
+                           "devices/1/reason=Bootloader Version Read Error",
+                           "devices/2/log/5=Writting firmware ... ", "devices/2/serial=470000003"});
+        for (const char *line :
+             {"\n470000003: Writting firmware ... \n", "\n470000001: Flash: 50%\n",
+              "\nSerial +Result +Seconds\n470000001  ok +\\d+\\.\\d\n"
+              "470000002  failed +\\d+\\.\\d\n470000003  ok +\\d+\\.\\d\n"})
+            verifyMatches(QString::fromLatin1(r.err), line);
+        for (const char *serial : {"470000001", "470000003"})
+            QCOMPARE(fileContents(QStringLiteral("dev/%1/internal.bin").arg(serial))
+                         .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize),
+                     UpgradeFile::applicationPart(image));
     }
     void command()
     {
@@ -266,7 +352,7 @@ private Q_SLOTS:
             return;
         QCOMPARE(flash("", "bootloader").exitCode, 0);
         QCOMPARE(storedMode(), "bootloader");
-        QCOMPARE(flash("", "verify fw.upg").exitCode, 0);
+        verifyJson(flash("", "verify fw.upg --json").out, {"equal=true", "result=ok"});
         QCOMPARE(flash("", "save 0x08004000 4096 s.bin").exitCode, 0);
         QCOMPARE(fileContents("s.bin"), fileContents("dev/internal.bin").mid(0x4000, 4096));
         QCOMPARE(flash("", "save-ext 0 64 e.bin").exitCode, 0);
@@ -274,9 +360,12 @@ private Q_SLOTS:
         QByteArray changed = fileContents("dev/internal.bin");
         changed[0x3ffff] = char(~changed[0x3ffff]);
         QVERIFY(IntelHexText::write("dev/internal.bin", changed));
-        const ProcessRun v = flash("", "verify fw.upg");
+        const ProcessRun v = flash("", "verify fw.upg --json");
         QCOMPARE(v.exitCode, 1);
-        QCOMPARE(v.out, QByteArray("Application region: 1 bytes differ, the first at 0x0803ffff\n"));
+        QVERIFY(v.err.startsWith("Application region: 1 bytes differ, the first at 0x0803ffff\n"));
+        verifyJson(v.out, {"equal=false", "application/differingBytes=1",
+                           "application/firstDifference=0x0803ffff",
+                           "externalFlash/differingBytes=0", "externalFlash/firstDifference="});
         QCOMPARE(fileContents("dev/internal.bin"), changed); // nothing written
     }
 };
