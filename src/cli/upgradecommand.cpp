@@ -28,10 +28,13 @@ UpgradeCommand::UpgradeCommand(QTextStream &out, QTextStream &err)
 {
 }
 
-int UpgradeCommand::run(const QString &fileName)
+int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs)
 {
     USBTQ470 device;
     Upgrader upgrader(&device);
+    Upgrader::Waits waits;
+    waits.bootloaderDeadlineMs = resetDeadlineMs;
+    upgrader.setWaits(waits);
 
     // The reports are emitted on the worker thread; queued to this one, they arrive in the
     // order they were sent, and the thread's end comes after the last of them.

@@ -16,7 +16,8 @@ public:
 
     // Runs one upgrade to its end. The exit code is FlashTool's: success only when every page
     // and the external flash were verified and the application was started.
-    int run(const QString &fileName);
+    // resetDeadlineMs bounds the wait for the bootloader after the reset; 0 keeps the counts.
+    int run(const QString &fileName, int resetDeadlineMs = 0);
 
 private:
     enum class Bar { Flash, ExternalFlashWrite, ExternalFlashVerify };
