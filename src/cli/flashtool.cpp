@@ -45,7 +45,9 @@ enum CommandOptions : unsigned {
     NoDeviceChoice = 1u << 3,
     // A command that resets the device into its bootloader: --reset-timeout.
     ResetOption = 1u << 4,
-    AllOptions = FillOption | SerialOption | AccessRefusedExitOption | ResetOption,
+    // Only for finding the command; every device command takes --wait.
+    WaitOption = 1u << 5,
+    AllOptions = FillOption | SerialOption | AccessRefusedExitOption | ResetOption | WaitOption,
 };
 
 } // namespace
@@ -105,6 +107,11 @@ QStringList words(const char *text)
     return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
+bool takesWait(unsigned options)
+{
+    return (options & WaitOption) || !(options & (NoDeviceChoice | SerialOption));
+}
+
 // Only the command table's options: the general ones come with every parser.
 QList<QCommandLineOption> commandOptions(unsigned options)
 {
@@ -126,7 +133,7 @@ QList<QCommandLineOption> commandOptions(unsigned options)
             QStringLiteral("The Tq470 whose serial starts with DIGITS (needed when several are "
                            "attached)."),
             QStringLiteral("DIGITS")));
-    if (!(options & (NoDeviceChoice | SerialOption)))
+    if (takesWait(options))
         list.append(QCommandLineOption(
             QString::fromLatin1(WaitName),
             QStringLiteral("Wait up to SECONDS for a (matching) Tq470 to be attached."),
@@ -280,7 +287,7 @@ int FlashTool::run(const QStringList &arguments)
     // Seconds, as milliseconds; 0 when not given or not the command's, -1 when not a number
     // of seconds.
     const auto milliseconds = [&commandParser, entry](const char *name) {
-        const bool takesIt = name == WaitName ? !(entry->options & (NoDeviceChoice | SerialOption))
+        const bool takesIt = name == WaitName ? takesWait(entry->options)
                                               : (entry->options & ResetOption) != 0;
         const QString text = takesIt ? commandParser.value(QString::fromLatin1(name)) : QString();
         if (text.isNull())

@@ -1,11 +1,13 @@
 #include "bootloaderprotocol.h"
 #include "debugcapture.h"
+#include "deviceidentity.h"
 #include "encoding.h"
 #include "hexdump.h"
 #include "intelhextext.h"
 #include "simtestsupport.h"
 #include "upgradefile.h"
 #include "upgrader.h"
+#include "usbdevice.h"
 #include "usbtq470.h"
 
 #include <QDataStream>
@@ -204,6 +206,37 @@ private Q_SLOTS:
         QCOMPARE(erased, s.external == External::Erased);
         QCOMPARE(device->mode(), succeeded || s.serial.size() == 9 ? DeviceMode::Application
                                                                    : DeviceMode::Bootloader);
+    }
+
+    // With two devices running their application, the process-wide serial filter keeps the run
+    // on the chosen one across the reset, which brings it back under a new device number.
+    void chosenDeviceAcrossTheReset()
+    {
+        DebugCapture quiet;
+        DeviceOptions options;
+        options.mode = DeviceMode::Application;
+        options.reenumerateDelayMs = ReenumerateMs;
+        const PluggedDevice other = SimTestBus::plugFresh(options);
+        options.serial = "470000002";
+        const PluggedDevice chosen = SimTestBus::plugAnother(options);
+        const QByteArray untouched = other->readInternal(ApplicationBase, int(ApplicationSize));
+        UsbDevice::set_serial_filter(SerialStringIndex, [](const QByteArray &descriptor) {
+            return DeviceIdentity::serialFromDescriptor(descriptor).startsWith("470000002");
+        });
+        const QString fileName = dir.filePath(QStringLiteral("chosen.upg"));
+        QString error;
+        QVERIFY2(UpgradeFile::write(fileName, plain, &error), qPrintable(error));
+        Run r;
+        r.upgrader.setWaits({1, 1, 1, 5, 1});
+        r.upgrader.slotSetFileName(fileName);
+        r.upgrader.start();
+        QVERIFY(r.wait());
+        UsbDevice::set_serial_filter(SerialStringIndex, {});
+        QVERIFY2(r.upgrader.succeeded(), qPrintable(r.texts.join('|')));
+        QCOMPARE(chosen->readInternal(ApplicationBase, int(ApplicationSize)),
+                 UpgradeFile::applicationPart(plain));
+        QCOMPARE(other->readInternal(ApplicationBase, int(ApplicationSize)), untouched);
+        QCOMPARE(other->mode(), DeviceMode::Application);
     }
 
     // Each run starts while a name is set, and logs the old or the new one. Without the lock a
