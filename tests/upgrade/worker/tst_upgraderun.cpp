@@ -216,12 +216,12 @@ private Q_SLOTS:
         DeviceOptions options;
         options.mode = DeviceMode::Application;
         options.reenumerateDelayMs = ReenumerateMs;
-        const PluggedDevice other = SimTestBus::plugFresh(options);
+        const PluggedDevice chosen = SimTestBus::plugFresh(options); // libusb finds it last
         options.serial = "470000002";
-        const PluggedDevice chosen = SimTestBus::plugAnother(options);
+        const PluggedDevice other = SimTestBus::plugAnother(options);
         const QByteArray untouched = other->readInternal(ApplicationBase, int(ApplicationSize));
         UsbDevice::set_serial_filter(SerialStringIndex, [](const QByteArray &descriptor) {
-            return DeviceIdentity::serialFromDescriptor(descriptor).startsWith("470000002");
+            return DeviceIdentity::serialFromDescriptor(descriptor).startsWith("470000001");
         });
         const QString fileName = dir.filePath(QStringLiteral("chosen.upg"));
         QString error;
