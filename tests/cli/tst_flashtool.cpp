@@ -194,6 +194,18 @@ private Q_SLOTS:
         row("boot-image --serial with month 13", Direct,
             "boot-image app.hex b.bin --serial 261305001", 2,
             "^tq470-flash: the serial '261305001' is not YYMMDDNNN", none, {"b.bin absent"});
+        row("--wait 5: a Tq470 plugged in while waiting", "--plug-after-ms 300", "--wait 5 info", 0,
+            none, "^Serial: 470000001b\n");
+        row("--wait 0.2 on an empty bus", "--unplugged", "--wait 0.2 info", 1,
+            fails("no Tq470 was attached within 0.2 seconds."));
+        row("--wait 0", Direct, "--wait 0 info", 2,
+            usage("--wait takes a number of seconds above 0 and up to 3600, not '0'", " info"));
+        row("--reset-timeout x", Direct, "bootloader --reset-timeout x", 2,
+            usage("--reset-timeout takes a number of seconds above 0 and up to 3600, not 'x'",
+                  " bootloader"));
+        row("--serial 9 matching none of two Tq470s: the attached named", "--devices 2",
+            "--serial 9 info", 1, fails("no attached Tq470 has a serial starting with 9; "
+                                        "attached: 470000001, 470000002."));
     }
     void command()
     {
@@ -248,10 +260,13 @@ private Q_SLOTS:
                     UpgradeFile::applicationPart(image));
         if (!sim.isEmpty())
             return;
-        QCOMPARE(flash("", "bootloader").exitCode, 0);
-        QCOMPARE(storedMode(), "bootloader");
-        QCOMPARE(flash("", "verify fw.upg").exitCode, 0);
-        QCOMPARE(flash("", "save 0x08004000 4096 s.bin").exitCode, 0);
+        // Verify resets the running application into the bootloader and starts it again.
+        const ProcessRun running = flash("", "verify --reset-timeout 5 fw.upg");
+        QCOMPARE(running.exitCode, 0);
+        QVERIFY(running.err.contains("resetting it into its bootloader") &&
+                running.err.contains("started the device's application again"));
+        QCOMPARE(storedMode(), "application");
+        QCOMPARE(flash("--mode bootloader", "save 0x08004000 4096 s.bin").exitCode, 0);
         QCOMPARE(fileContents("s.bin"), fileContents("dev/internal.bin").mid(0x4000, 4096));
         QCOMPARE(flash("", "save-ext 0 64 e.bin").exitCode, 0);
         QCOMPARE(fileContents("e.bin"), UpgradeFile::externalPart(image).left(64));
