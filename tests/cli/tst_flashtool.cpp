@@ -194,7 +194,7 @@ private Q_SLOTS:
         row("boot-image --serial with month 13", Direct,
             "boot-image app.hex b.bin --serial 261305001", 2,
             "^tq470-flash: the serial '261305001' is not YYMMDDNNN", none, {"b.bin absent"});
-        row("--wait 5: a Tq470 plugged in while waiting", "--plug-after-ms 300", "--wait 5 info", 0,
+        row("--wait 5: a Tq470 plugged in while waiting", "--plug-after-ms 200", "--wait 5 info", 0,
             none, "^Serial: 470000001b\n");
         row("--wait 0.2 on an empty bus", "--unplugged", "--wait 0.2 info", 1,
             fails("no Tq470 was attached within 0.2 seconds."));
