@@ -1,4 +1,5 @@
 #include "bootloaderprotocol.h"
+#include "bootloaderreset.h"
 #include "debugcapture.h"
 #include "deviceidentity.h"
 #include "encoding.h"
@@ -237,6 +238,24 @@ private Q_SLOTS:
                  UpgradeFile::applicationPart(plain));
         QCOMPARE(other->readInternal(ApplicationBase, int(ApplicationSize)), untouched);
         QCOMPARE(other->mode(), DeviceMode::Application);
+    }
+
+    // A deadline ends the wait for a device that never returns before the counts do.
+    void resetDeadline()
+    {
+        DebugCapture debug;
+        DeviceOptions options;
+        options.mode = DeviceMode::Application;
+        const PluggedDevice device = SimTestBus::plugFresh(options);
+        QVERIFY(device->addFault("unplug:request=0x04"));
+        USBTQ470 usb;
+        QCOMPARE(usb.connect(), 0);
+        BootloaderReset reset(usb, {1, 1, 5, 30});
+        reset.requestReset();
+        QVERIFY(!reset.awaitBootloader());
+        const int connects = int(debug.lines().count(QStringLiteral("USB Connect")));
+        QVERIFY2(connects > 1 && connects < BootloaderReset::ConnectFailures,
+                 qPrintable(QString::number(connects)));
     }
 
     // Each run starts while a name is set, and logs the old or the new one. Without the lock a
