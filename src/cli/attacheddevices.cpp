@@ -71,8 +71,9 @@ int AttachedDevices::list()
 
 int AttachedDevices::choose(const QString &digits, int waitMs)
 {
-    if (!digits.isEmpty() &&
-        !QRegularExpression(QStringLiteral("^\\d{1,%1}$").arg(SerialDigits)).match(digits).hasMatch())
+    if (!digits.isEmpty() && !QRegularExpression(QStringLiteral("^\\d{1,%1}$").arg(SerialDigits))
+                                  .match(digits)
+                                  .hasMatch())
         return FlashTool::usage(
             err, QStringLiteral("--serial takes one to nine digits, not '%1'").arg(digits),
             QString());
@@ -87,8 +88,9 @@ int AttachedDevices::choose(const QString &digits, int waitMs)
         while (std::none_of(entries.begin(), entries.end(), matches)) {
             if (waited.elapsed() >= waitMs) {
                 err << "tq470-flash: no Tq470"
-                    << (digits.isEmpty() ? QString()
-                                         : QStringLiteral(" with a serial starting with %1").arg(digits))
+                    << (digits.isEmpty()
+                            ? QString()
+                            : QStringLiteral(" with a serial starting with %1").arg(digits))
                     << " was attached within " << double(waitMs) / MsPerSecond << " seconds.\n";
                 err.flush();
                 return FlashTool::ExitFailure;

@@ -13,7 +13,8 @@ class USBTQ470;
 //   verify FILE.upg                compares the application and external regions with FILE
 //   bootloader                     resets a device that runs its application into its bootloader
 // FILE is replaced only when all of it was read and written. verify writes nothing to the
-// device; one that runs its application is reset for it and started again after. Each returns FlashTool's exit code.
+// device; one that runs its application is reset for it and started again after. Each returns
+// FlashTool's exit code.
 class BackupCommands
 {
 public:

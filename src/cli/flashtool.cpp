@@ -86,9 +86,11 @@ const CommandEntry Commands[] = {
     {"save-ext", "ADDRESS LENGTH FILE", NoOptions, "Save external flash into FILE, decoded."},
     {"verify", "FILE.upg", ResetOption,
      "Compare the device's application and external flash with FILE without writing."},
-    {"bootloader", "", ResetOption, "Reset a device that runs its application into its bootloader."},
+    {"bootloader", "", ResetOption,
+     "Reset a device that runs its application into its bootloader."},
     {"hexdump", "FILE", NoDeviceChoice, "Show a hex and character dump of FILE."},
-    {HelpCommand, "[COMMAND]", NoDeviceChoice, "Show this help, or COMMAND's arguments and options."},
+    {HelpCommand, "[COMMAND]", NoDeviceChoice,
+     "Show this help, or COMMAND's arguments and options."},
 };
 
 const char NumberNotes[] = "ADDRESS and DATA are hexadecimal, 0x optional; LENGTH and PATTERN "
@@ -287,8 +289,8 @@ int FlashTool::run(const QStringList &arguments)
     // Seconds, as milliseconds; 0 when not given or not the command's, -1 when not a number
     // of seconds.
     const auto milliseconds = [&commandParser, entry](const char *name) {
-        const bool takesIt = name == WaitName ? takesWait(entry->options)
-                                              : (entry->options & ResetOption) != 0;
+        const bool takesIt =
+            name == WaitName ? takesWait(entry->options) : (entry->options & ResetOption) != 0;
         const QString text = takesIt ? commandParser.value(QString::fromLatin1(name)) : QString();
         if (text.isNull())
             return 0;

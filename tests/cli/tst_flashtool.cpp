@@ -204,8 +204,9 @@ private Q_SLOTS:
             usage("--reset-timeout takes a number of seconds above 0 and up to 3600, not 'x'",
                   " bootloader"));
         row("--serial 9 matching none of two Tq470s: the attached named", "--devices 2",
-            "--serial 9 info", 1, fails("no attached Tq470 has a serial starting with 9; "
-                                        "attached: 470000001, 470000002."));
+            "--serial 9 info", 1,
+            fails("no attached Tq470 has a serial starting with 9; "
+                  "attached: 470000001, 470000002."));
     }
     void command()
     {
