@@ -89,8 +89,7 @@ const CommandEntry Commands[] = {
     {"bootloader", "", ResetOption,
      "Reset a device that runs its application into its bootloader."},
     {"hexdump", "FILE", NoDeviceChoice, "Show a hex and character dump of FILE."},
-    {HelpCommand, "[COMMAND]", NoDeviceChoice,
-     "Show this help, or COMMAND's arguments and options."},
+    {HelpCommand, "[COMMAND]", NoDeviceChoice, "Show this help, or COMMAND's arguments and options."},
 };
 
 const char NumberNotes[] = "ADDRESS and DATA are hexadecimal, 0x optional; LENGTH and PATTERN "
