@@ -5,9 +5,11 @@
 #include "flashtool.h"
 #include "usbdevice.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QThread>
 
 #include <algorithm>
 #include <utility>
@@ -21,6 +23,7 @@ constexpr int BusColumn = 4;
 constexpr int DeviceColumn = 7;
 constexpr int SerialColumn = 10;
 constexpr int ModeColumn = 12;
+constexpr double MsPerSecond = 1000;
 
 // In the order of their nodes, which libusb does not keep.
 QList<UsbDeviceEntry> attachedTq470s()
@@ -90,27 +93,57 @@ QStringList AttachedDevices::serials()
     return serials;
 }
 
-int AttachedDevices::choose(const QString &digits)
+int AttachedDevices::choose(const QString &digits, int waitMs)
 {
+    if (!digits.isEmpty() && !QRegularExpression(QStringLiteral("^\\d{1,%1}$").arg(SerialDigits))
+                                  .match(digits)
+                                  .hasMatch())
+        return FlashTool::usage(
+            err, QStringLiteral("--serial takes one to nine digits, not '%1'").arg(digits),
+            QString());
+    const QByteArray prefix = digits.toLatin1();
+    const auto matches = [&prefix](const UsbDeviceEntry &entry) {
+        return DeviceIdentity::serialFromDescriptor(entry.serialDescriptor).startsWith(prefix);
+    };
+    QList<UsbDeviceEntry> entries = attachedTq470s();
+    if (waitMs > 0) {
+        QElapsedTimer waited;
+        waited.start();
+        while (std::none_of(entries.begin(), entries.end(), matches)) {
+            if (waited.elapsed() >= waitMs) {
+                err << "tq470-flash: no Tq470"
+                    << (digits.isEmpty()
+                            ? QString()
+                            : QStringLiteral(" with a serial starting with %1").arg(digits))
+                    << " was attached within " << double(waitMs) / MsPerSecond << " seconds.\n";
+                err.flush();
+                return FlashTool::ExitFailure;
+            }
+            QThread::msleep(ulong(PollIntervalMs));
+            entries = attachedTq470s();
+        }
+    }
+    QStringList serials;
+    for (const UsbDeviceEntry &entry : entries)
+        serials << shownSerial(entry);
     if (!digits.isEmpty()) {
-        if (!QRegularExpression(QStringLiteral("^\\d{1,%1}$").arg(SerialDigits))
-                 .match(digits)
-                 .hasMatch())
-            return FlashTool::usage(
-                err, QStringLiteral("--serial takes one to nine digits, not '%1'").arg(digits),
-                QString());
-        const QByteArray prefix = digits.toLatin1();
+        // A device whose serial could not be read may still be the one: opening it tells more.
+        if (std::none_of(entries.begin(), entries.end(), matches) &&
+            !serials.contains(QLatin1String(Unreadable))) {
+            err << "tq470-flash: no attached Tq470 has a serial starting with " << digits << "; "
+                << (serials.isEmpty() ? QStringLiteral("none is attached")
+                                      : QStringLiteral("attached: %1").arg(serials.join(", ")))
+                << ".\n";
+            err.flush();
+            return FlashTool::ExitFailure;
+        }
         UsbDevice::set_serial_filter(SerialStringIndex, [prefix](const QByteArray &descriptor) {
             return DeviceIdentity::serialFromDescriptor(descriptor).startsWith(prefix);
         });
         return -1;
     }
-    const QList<UsbDeviceEntry> entries = attachedTq470s();
     if (entries.size() < 2)
         return -1;
-    QStringList serials;
-    for (const UsbDeviceEntry &entry : entries)
-        serials << shownSerial(entry);
     err << "tq470-flash: " << entries.size() << " Tq470s are attached (" << serials.join(", ")
         << "); choose one with --serial SERIAL.\n";
     err.flush();

@@ -18,10 +18,14 @@ public:
     int list(QJsonObject *jsonReport = nullptr);
     // The nine-digit serials in the order list() shows them; "-" for one that is unreadable.
     static QStringList serials();
-    // Restricts this process's device searches to the Tq470 whose serial starts with digits.
-    // Without digits and with several Tq470s attached, refuses and names their serials.
-    // Returns -1 to go on, or the exit code.
-    int choose(const QString &digits);
+    // Restricts this process's device searches to the Tq470 whose serial starts with digits;
+    // refuses when none such is attached, naming those that are. Without digits and with
+    // several Tq470s attached, refuses and names their serials. With waitMs, first waits up to
+    // that long for a (matching) Tq470 to be attached. Returns -1 to go on, or the exit code.
+    int choose(const QString &digits, int waitMs = 0);
+
+    // How often the bus is looked at while waiting for a device.
+    static constexpr int PollIntervalMs = 200;
 
 private:
     QTextStream &out;

@@ -1,6 +1,7 @@
 #include "backupcommands.h"
 
 #include "bootloaderprotocol.h"
+#include "bootloaderreset.h"
 #include "connectreport.h"
 #include "deviceidentity.h"
 #include "externalflashtools.h"
@@ -34,7 +35,10 @@ QString hexAddress(quint32 address)
 
 } // namespace
 
-BackupCommands::BackupCommands(QTextStream &out, QTextStream &err) : out(out), err(err) {}
+BackupCommands::BackupCommands(QTextStream &out, QTextStream &err, int resetDeadlineMs)
+    : out(out), err(err), resetDeadlineMs(resetDeadlineMs)
+{
+}
 
 int BackupCommands::save(const QString &address, const QString &length, const QString &fileName,
                          bool external)
@@ -95,6 +99,18 @@ int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
     USBTQ470 device;
     if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
+    // The memory can only be read through the bootloader; a device found running its
+    // application is left running it again.
+    const bool wasApplication = DeviceIdentity::modeFromSerial(device.ReadSerialNumber()) ==
+                                DeviceIdentity::Mode::Application;
+    if (wasApplication) {
+        err << QCoreApplication::applicationName()
+            << ": the device runs its application: resetting it into its bootloader to compare\n";
+        err.flush();
+        if (!resetIntoBootloader(device))
+            return failure(QStringLiteral("the device did not come back as its bootloader; "
+                                          "check the USB cable and try again"));
+    }
     QByteArray internalRead;
     QByteArray externalRead;
     const bool internalOk = MemoryTools(device).read(Bootloader::ApplicationBase,
@@ -102,6 +118,12 @@ int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
     const bool externalOk =
         internalOk && ExternalFlashTools(device).read(Bootloader::UpgradeExternalBase,
                                                       int(external.size()), &externalRead);
+    if (wasApplication) {
+        device.RunApplication();
+        QThread::msleep(Upgrader::ApplicationStartWaitMs);
+        err << QCoreApplication::applicationName() << ": started the device's application again\n";
+        err.flush();
+    }
     device.disconnect();
     if (!internalOk || !externalOk)
         return failure(QStringLiteral("reading the %1 failed. If the device runs its application, "
@@ -154,7 +176,6 @@ int BackupCommands::countDifferences(const QByteArray &read, const QByteArray &e
     return count;
 }
 
-// The same reset and bounded wait as the upgrade's.
 int BackupCommands::bootloader()
 {
     USBTQ470 device;
@@ -172,32 +193,24 @@ int BackupCommands::bootloader()
         return failure(QStringLiteral("the device's serial tells neither bootloader nor "
                                       "application"));
     }
-    device.RunApplication();
-    QThread::msleep(Upgrader::ResetWaitMs);
-    device.disconnect();
-    QThread::msleep(Upgrader::ResetDisconnectWaitMs);
-
-    int connectFailures = 0;
-    int otherAnswers = 0;
-    for (;;) {
-        if (device.connect() != 0) {
-            if (++connectFailures == Upgrader::BootloaderConnectFailures)
-                break;
-        } else if (DeviceIdentity::modeFromSerial(device.ReadSerialNumber()) ==
-                   DeviceIdentity::Mode::Bootloader) {
-            device.disconnect();
-            out << "The device runs its bootloader\n";
-            out.flush();
-            return FlashTool::ExitSuccess;
-        } else if (++otherAnswers == Upgrader::BootloaderAnswerAttempts) {
-            break;
-        }
+    if (resetIntoBootloader(device)) {
         device.disconnect();
-        QThread::msleep(Upgrader::BootloaderPollWaitMs);
+        out << "The device runs its bootloader\n";
+        out.flush();
+        return FlashTool::ExitSuccess;
     }
     device.disconnect();
     return failure(QStringLiteral("the device did not come back as its bootloader; check the USB "
                                   "cable and try again"));
+}
+
+bool BackupCommands::resetIntoBootloader(USBTQ470 &device)
+{
+    BootloaderReset::Waits waits;
+    waits.deadlineMs = resetDeadlineMs;
+    BootloaderReset reset(device, waits);
+    reset.requestReset();
+    return reset.awaitBootloader();
 }
 
 int BackupCommands::failure(const QString &message)

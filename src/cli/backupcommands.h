@@ -14,11 +14,13 @@ class USBTQ470;
 //   verify FILE.upg                compares the application and external regions with FILE
 //   bootloader                     resets a device that runs its application into its bootloader
 // FILE is replaced only when all of it was read and written. verify writes nothing to the
-// device. Each returns FlashTool's exit code.
+// device; one that runs its application is reset for it and started again after. Each returns
+// FlashTool's exit code.
 class BackupCommands
 {
 public:
-    BackupCommands(QTextStream &out, QTextStream &err);
+    // resetDeadlineMs bounds the wait for the bootloader after a reset; 0 keeps the counts.
+    BackupCommands(QTextStream &out, QTextStream &err, int resetDeadlineMs = 0);
 
     int save(const QString &address, const QString &length, const QString &fileName,
              bool external);
@@ -30,10 +32,14 @@ private:
     // Counts the bytes where read differs from expected; the first one's address goes to *first.
     static int countDifferences(const QByteArray &read, const QByteArray &expected, quint32 base,
                                 quint32 *first);
+    // Resets the connected device into its bootloader and waits for it; false when it does not
+    // come back as its bootloader.
+    bool resetIntoBootloader(USBTQ470 &device);
     int failure(const QString &message);
 
     QTextStream &out;
     QTextStream &err;
+    int resetDeadlineMs;
 };
 
 #endif

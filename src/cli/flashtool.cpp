@@ -36,6 +36,10 @@ constexpr char AllDevicesName[] = "all";
 constexpr char NumberArguments[] = "\\b(ADDRESS|LENGTH|DATA|PATTERN|START|END|BYTE)\\b";
 constexpr int HelpColumn = 33; // where a command's summary starts in the general help
 constexpr int HelpWidth = 79;
+constexpr char WaitName[] = "wait";
+constexpr char ResetTimeoutName[] = "reset-timeout";
+constexpr double LongestWaitSeconds = 3600;
+constexpr int MsPerSecond = 1000;
 
 // The options a command takes beside the general ones (help, version, debug).
 enum CommandOptions : unsigned {
@@ -45,10 +49,14 @@ enum CommandOptions : unsigned {
     AccessRefusedExitOption = 1u << 2,
     // A command that talks to no device, or to all: no --serial to choose one.
     NoDeviceChoice = 1u << 3,
-    JsonOption = 1u << 4,
-    AllDevicesOption = 1u << 5,
-    AllOptions =
-        FillOption | SerialOption | AccessRefusedExitOption | JsonOption | AllDevicesOption,
+    // A command that resets the device into its bootloader: --reset-timeout.
+    ResetOption = 1u << 4,
+    // Only for finding the command; every device command takes --wait.
+    WaitOption = 1u << 5,
+    JsonOption = 1u << 6,
+    AllDevicesOption = 1u << 7,
+    AllOptions = FillOption | SerialOption | AccessRefusedExitOption | ResetOption | WaitOption |
+                 JsonOption | AllDevicesOption,
 };
 
 } // namespace
@@ -68,7 +76,8 @@ using CommandEntry = FlashTool::CommandEntry;
 const CommandEntry Commands[] = {
     {"info", "", AccessRefusedExitOption | JsonOption,
      "Show the device's serial, bootloader version and mode."},
-    {"upgrade", "FILE.upg", JsonOption | AllDevicesOption, "Upgrade the device's firmware."},
+    {"upgrade", "FILE.upg", ResetOption | JsonOption | AllDevicesOption,
+     "Upgrade the device's firmware."},
     {"list", "", NoDeviceChoice | JsonOption,
      "List the attached Tq470s: bus, device, serial, mode, access."},
     {"create-upg", "FIRMWARE.hex OUT.upg", NoDeviceChoice,
@@ -87,9 +96,10 @@ const CommandEntry Commands[] = {
     {"run", "", NoOptions, "Start the application."},
     {"save", "ADDRESS LENGTH FILE", NoOptions, "Save device memory into FILE, raw."},
     {"save-ext", "ADDRESS LENGTH FILE", NoOptions, "Save external flash into FILE, decoded."},
-    {"verify", "FILE.upg", JsonOption,
+    {"verify", "FILE.upg", ResetOption | JsonOption,
      "Compare the device's application and external flash with FILE without writing."},
-    {"bootloader", "", NoOptions, "Reset a device that runs its application into its bootloader."},
+    {"bootloader", "", ResetOption,
+     "Reset a device that runs its application into its bootloader."},
     {"hexdump", "FILE", NoDeviceChoice, "Show a hex and character dump of FILE."},
     {HelpCommand, "[COMMAND]", NoDeviceChoice, "Show this help, or COMMAND's arguments and options."},
 };
@@ -108,6 +118,11 @@ const CommandEntry *findCommand(const QString &name)
 QStringList words(const char *text)
 {
     return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+bool takesWait(unsigned options)
+{
+    return (options & WaitOption) || !(options & (NoDeviceChoice | SerialOption));
 }
 
 // Only the command table's options: the general ones come with every parser.
@@ -140,6 +155,17 @@ QList<QCommandLineOption> commandOptions(unsigned options)
         list.append(
             QCommandLineOption(QString::fromLatin1(AllDevicesName),
                                QStringLiteral("Upgrade every attached Tq470 at the same time.")));
+    if (takesWait(options))
+        list.append(QCommandLineOption(
+            QString::fromLatin1(WaitName),
+            QStringLiteral("Wait up to SECONDS for a (matching) Tq470 to be attached."),
+            QStringLiteral("SECONDS")));
+    if (options & ResetOption)
+        list.append(QCommandLineOption(
+            QString::fromLatin1(ResetTimeoutName),
+            QStringLiteral("Give up when the device is not back as its bootloader SECONDS after "
+                           "the reset (default: 50 failed connects or 10 other answers)."),
+            QStringLiteral("SECONDS")));
     if (options & AccessRefusedExitOption) {
         // For scripts that must tell a device they may not open from no device at all.
         QCommandLineOption option(QStringLiteral("access-refused-exit"),
@@ -312,10 +338,42 @@ int FlashTool::runCommand(const QStringList &arguments)
 
     if (command == QLatin1String("list"))
         return AttachedDevices(out, err).list(jsonReport);
-    if (allDevices)
-        return UpgradeAll(out, err).run(args.at(0), showDebugOutput, jsonReport);
+    // Seconds, as milliseconds; 0 when not given or not the command's, -1 when not a number
+    // of seconds.
+    const auto milliseconds = [&commandParser, entry](const char *name) {
+        const bool takesIt =
+            name == WaitName ? takesWait(entry->options) : (entry->options & ResetOption) != 0;
+        const QString text = takesIt ? commandParser.value(QString::fromLatin1(name)) : QString();
+        if (text.isNull())
+            return 0;
+        bool ok = false;
+        const double seconds = text.toDouble(&ok);
+        return ok && seconds > 0 && seconds <= LongestWaitSeconds
+                   ? qMax(1, int(seconds * MsPerSecond))
+                   : -1;
+    };
+    for (const char *name : {WaitName, ResetTimeoutName})
+        if (milliseconds(name) < 0)
+            return usage(err,
+                         QStringLiteral("--%1 takes a number of seconds above 0 and up to %2, "
+                                        "not '%3'")
+                             .arg(QLatin1String(name))
+                             .arg(LongestWaitSeconds)
+                             .arg(value(name)),
+                         command);
+    const int waitMs = milliseconds(WaitName);
+    const int resetDeadlineMs = milliseconds(ResetTimeoutName);
+    if (allDevices) {
+        QStringList passedOn;
+        if (showDebugOutput)
+            passedOn << QStringLiteral("--debug");
+        if (resetDeadlineMs > 0)
+            passedOn << QStringLiteral("--%1").arg(QLatin1String(ResetTimeoutName))
+                     << value(ResetTimeoutName);
+        return UpgradeAll(out, err).run(args.at(0), passedOn, jsonReport);
+    }
     if (!(entry->options & NoDeviceChoice)) {
-        const int refused = AttachedDevices(out, err).choose(value("serial"));
+        const int refused = AttachedDevices(out, err).choose(value("serial"), waitMs);
         if (refused >= 0)
             return refused;
     }
@@ -333,14 +391,15 @@ int FlashTool::runCommand(const QStringList &arguments)
     if (command == QLatin1String("hexdump"))
         return hexdump(args.at(0));
     if (command == QLatin1String("upgrade"))
-        return UpgradeCommand(out, err).run(args.at(0), value("serial"), jsonReport);
+        return UpgradeCommand(out, err).run(args.at(0), resetDeadlineMs, value("serial"),
+                                            jsonReport);
     if (command == QLatin1String("create-upg"))
         return ConversionCommands(out, err).createUpg(args.at(0), args.at(1));
     if (command == QLatin1String("hex2bin"))
         return ConversionCommands(out, err).hex2bin(args, value("fill"));
     if (command == QLatin1String("boot-image"))
         return BootImageCommand(out, err).run(args.at(0), args.at(1), value("serial"));
-    BackupCommands backup(out, err);
+    BackupCommands backup(out, err, resetDeadlineMs);
     if (command == QLatin1String("save") || command == QLatin1String("save-ext"))
         return backup.save(args.at(0), args.at(1), args.at(2), command.endsWith("-ext"));
     if (command == QLatin1String("verify"))

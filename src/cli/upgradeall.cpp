@@ -34,7 +34,8 @@ UpgradeAll::UpgradeAll(QTextStream &out, QTextStream &err) : out(out), err(err) 
 
 UpgradeAll::~UpgradeAll() = default;
 
-int UpgradeAll::run(const QString &fileName, bool debug, QJsonObject *jsonReport)
+int UpgradeAll::run(const QString &fileName, const QStringList &passedOn,
+                    QJsonObject *jsonReport)
 {
     const QStringList serials = AttachedDevices::serials();
     if (serials.isEmpty()) {
@@ -77,7 +78,7 @@ int UpgradeAll::run(const QString &fileName, bool debug, QJsonObject *jsonReport
                                  loop.quit();
                          });
         ++running;
-        start(*c, fileName, debug);
+        start(*c, fileName, passedOn);
     }
     if (running > 0)
         loop.exec();
@@ -111,12 +112,11 @@ int UpgradeAll::run(const QString &fileName, bool debug, QJsonObject *jsonReport
     return FlashTool::ExitFailure;
 }
 
-void UpgradeAll::start(Child &child, const QString &fileName, bool debug)
+void UpgradeAll::start(Child &child, const QString &fileName, const QStringList &passedOn)
 {
-    QStringList arguments{QStringLiteral("--serial"), child.serial, QStringLiteral("upgrade"),
-                          fileName};
-    if (debug)
-        arguments << QStringLiteral("--debug");
+    const QStringList arguments = QStringList{QStringLiteral("--serial"), child.serial,
+                                              QStringLiteral("upgrade"), fileName} +
+                                  passedOn;
     child.clock.start();
     child.process.start(QCoreApplication::applicationFilePath(), arguments);
 }

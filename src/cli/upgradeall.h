@@ -24,12 +24,13 @@ public:
 
     // Exit 0 only when every device was upgraded; 1 also when none is attached. With
     // jsonReport: "devices", one entry each with serial, result, seconds, log and reason.
-    int run(const QString &fileName, bool debug, QJsonObject *jsonReport);
+    // passedOn: options each device's process gets as well (--debug, --reset-timeout).
+    int run(const QString &fileName, const QStringList &passedOn, QJsonObject *jsonReport);
 
 private:
     struct Child;
 
-    void start(Child &child, const QString &fileName, bool debug);
+    void start(Child &child, const QString &fileName, const QStringList &passedOn);
     void forward(Child &child, bool standardError);
     void printSummary();
 

@@ -36,8 +36,8 @@ UpgradeCommand::UpgradeCommand(QTextStream &out, QTextStream &err)
 {
 }
 
-int UpgradeCommand::run(const QString &fileName, const QString &serialChoice,
-                        QJsonObject *jsonReport)
+int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
+                        const QString &serialChoice, QJsonObject *jsonReport)
 {
     // The worker reports a file it cannot open as a wrong header; the reason is told here,
     // before any device is touched.
@@ -60,6 +60,9 @@ int UpgradeCommand::run(const QString &fileName, const QString &serialChoice,
     clock.start();
     USBTQ470 device;
     Upgrader upgrader(&device);
+    Upgrader::Waits waits;
+    waits.bootloaderDeadlineMs = resetDeadlineMs;
+    upgrader.setWaits(waits);
 
     // The reports are emitted on the worker thread; queued to this one, they arrive in the
     // order they were sent, and the thread's end comes after the last of them.

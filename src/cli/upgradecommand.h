@@ -17,11 +17,12 @@ public:
     UpgradeCommand(QTextStream &out, QTextStream &err);
 
     // Runs one upgrade to its end. The exit code is FlashTool's: success only when every page
-    // and the external flash were verified and the application was started. With jsonReport:
-    // the device's serial (serialChoice until the log names it), the result, the seconds, the
-    // log lines and, on failure, the reason.
-    int run(const QString &fileName, const QString &serialChoice = QString(),
-            QJsonObject *jsonReport = nullptr);
+    // and the external flash were verified and the application was started.
+    // resetDeadlineMs bounds the wait for the bootloader after the reset; 0 keeps the counts.
+    // With jsonReport: the device's serial (serialChoice until the log names it), the result,
+    // the seconds, the log lines and, on failure, the reason.
+    int run(const QString &fileName, int resetDeadlineMs = 0,
+            const QString &serialChoice = QString(), QJsonObject *jsonReport = nullptr);
 
 private:
     enum class Bar { Flash, ExternalFlashWrite, ExternalFlashVerify };

@@ -14,7 +14,7 @@ constexpr quint64 LargestSerial = 999999999;
 // In the order their values are checked.
 const char *const OptionsWithValue[] = {
     "devices", "state", "mode", "serial", "fault-rate", "seed", "fault", "fault-device",
-    "reenumerate-ms",
+    "reenumerate-ms", "plug-after-ms",
 };
 
 } // namespace
@@ -138,6 +138,13 @@ bool LauncherOptions::apply(const QString &option, const QString &value)
                 QStringLiteral("--reenumerate-ms must be a whole number of milliseconds, not '%1'")
                     .arg(value));
         m_reenumerateDelayMs = delay;
+    } else if (option == QLatin1String("--plug-after-ms")) {
+        const int delay = value.toInt(&ok, 10);
+        if (!ok || delay < 0)
+            return invalid(
+                QStringLiteral("--plug-after-ms must be a whole number of milliseconds, not '%1'")
+                    .arg(value));
+        m_plugAfterMs = delay;
     }
     return true;
 }
@@ -178,6 +185,8 @@ QString LauncherOptions::helpText(const QString &program)
                "  --reenumerate-ms MS  how long the device is off the bus after request 0x04\n"
                "                       (default %4)\n"
                "  --unplugged          leave the devices off the bus: COMMAND finds an empty bus\n"
+               "  --plug-after-ms MS   plug the devices in MS milliseconds after COMMAND starts\n"
+               "                       (default 0: before it starts)\n"
                "  --no-access          the device is there, but COMMAND may not open it for\n"
                "                       writing, as a user without the udev rule: opening it\n"
                "                       read-write fails with EACCES, every usbfs request on it\n"

@@ -14,7 +14,7 @@
 // The command line of tq470-sim:
 //   [--devices N] [--state DIR] [--mode bootloader|application] [--serial NINE_DIGITS]
 //   [--fault-rate P [--seed N]] [--fault RULE ...] [--fault-device SERIAL]
-//   [--reenumerate-ms MS] [--unplugged] [--no-access]
+//   [--reenumerate-ms MS] [--unplugged] [--plug-after-ms MS] [--no-access]
 //   [--] COMMAND [ARGS...]
 // Options end at COMMAND: what follows it is COMMAND's.
 class LauncherOptions
@@ -42,6 +42,8 @@ public:
     QList<FaultRule> faults() const { return m_faults; }
     int reenumerateDelayMs() const { return m_reenumerateDelayMs; }
     bool unplugged() const { return m_unplugged; }
+    // How long after COMMAND starts the devices come onto the bus; 0 for before it starts.
+    int plugAfterMs() const { return m_plugAfterMs; }
     bool noAccess() const { return m_noAccess; }
     QStringList command() const { return m_command; }
 
@@ -61,6 +63,7 @@ private:
     QList<FaultRule> m_faults;
     int m_reenumerateDelayMs = DeviceOptions::DefaultReenumerateDelayMs;
     bool m_unplugged = false;
+    int m_plugAfterMs = 0;
     bool m_noAccess = false;
     QStringList m_command;
 };

@@ -11,12 +11,16 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <spawn.h>
@@ -140,11 +144,33 @@ int SimulatorLauncher::run()
                     save(*stores[i], departed.state());
         });
     }
-    if (!m_options.unplugged())
+    const auto plugAll = [&bus, &devices] {
         for (const auto &device : devices)
             bus.plug(device);
+    };
+    // A late plug waits on its own thread, and is called off when COMMAND ends before it.
+    std::mutex commandLock;
+    std::condition_variable commandEnded;
+    bool ended = false;
+    std::thread latePlug;
+    if (!m_options.unplugged() && m_options.plugAfterMs() == 0)
+        plugAll();
+    else if (!m_options.unplugged())
+        latePlug = std::thread([&] {
+            std::unique_lock<std::mutex> lock(commandLock);
+            if (!commandEnded.wait_for(lock, std::chrono::milliseconds(m_options.plugAfterMs()),
+                                       [&ended] { return ended; }))
+                plugAll();
+        });
 
     int exitCode = runCommand(bus.rootDirectory());
+    {
+        const std::lock_guard<std::mutex> lock(commandLock);
+        ended = true;
+    }
+    commandEnded.notify_all();
+    if (latePlug.joinable())
+        latePlug.join();
     bus.unplugAll();
     for (std::size_t i = 0; i < devices.size(); ++i)
         if (stores[i] && !save(*stores[i], devices[i]->state()) && exitCode == 0)

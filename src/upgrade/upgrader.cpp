@@ -25,12 +25,6 @@ QString latin1UpToZero(const QByteArray &bytes)
     return QString::fromLatin1(bytes.constData());
 }
 
-// While waiting after the reset, any serial that carries the marker after its digits will do.
-bool serialShowsBootloader(const QByteArray &serial)
-{
-    return serial.size() > SerialDigits && serial.at(SerialDigits) == BootloaderSerialMarker;
-}
-
 } // namespace
 
 Upgrader::Upgrader(USBTQ470 *usb) : QThread(nullptr), usb(usb)
@@ -165,21 +159,15 @@ bool Upgrader::identifyDevice(bool *applicationRunning)
     return false;
 }
 
-// Request 0x04 makes a running application reset the device into its bootloader. The device
-// needs about two seconds to acknowledge and drop off the bus, and a little longer before it
-// enumerates again as the bootloader.
+// Request 0x04 makes a running application reset the device into its bootloader.
 bool Upgrader::resetIntoBootloader()
 {
     Q_EMIT sendText(tr("Apllication mode"));
     Q_EMIT sendText(tr("Reset device"));
-    usb->RunApplication();
-    qDebug("usb->RunApplication()");
-    msleep(ulong(waits.resetMs));
-    usb->disconnect();
-    qDebug("usb->disconnect()");
-    msleep(ulong(waits.resetDisconnectMs));
-
-    if (!awaitBootloader()) {
+    BootloaderReset reset(*usb, {waits.resetMs, waits.resetDisconnectMs, waits.bootloaderPollMs,
+                                 waits.bootloaderDeadlineMs});
+    reset.requestReset();
+    if (!reset.awaitBootloader()) {
         Q_EMIT sendText(tr("USB timout\nCheck USB cable"));
         reportAccessRefusal();
         return false;
@@ -190,23 +178,6 @@ bool Upgrader::resetIntoBootloader()
     usb->connect();
     Q_EMIT sendText(tr("Serial:") + latin1UpToZero(usb->ReadSerialNumber()));
     return true;
-}
-
-bool Upgrader::awaitBootloader()
-{
-    int connectFailures = 0;
-    int otherAnswers = 0;
-    for (;;) {
-        if (usb->connect() != 0) {
-            if (++connectFailures == BootloaderConnectFailures)
-                return false;
-        } else if (serialShowsBootloader(usb->ReadSerialNumber())) {
-            return true;
-        } else if (++otherAnswers == BootloaderAnswerAttempts) {
-            return false;
-        }
-        msleep(ulong(waits.bootloaderPollMs));
-    }
 }
 
 bool Upgrader::writeApplication(const QByteArray &application)

@@ -1,6 +1,8 @@
 #ifndef TQ470_UPGRADER_H
 #define TQ470_UPGRADER_H
 
+#include "bootloaderreset.h"
+
 #include <QByteArray>
 #include <QMutex>
 #include <QString>
@@ -24,13 +26,13 @@ public:
     static constexpr int PageAttempts = 3;
     // After the reset: answers that are not the bootloader's, and connects that find nothing,
     // each bounded on its own.
-    static constexpr int BootloaderAnswerAttempts = 10;
-    static constexpr int BootloaderConnectFailures = 50;
+    static constexpr int BootloaderAnswerAttempts = BootloaderReset::AnswerAttempts;
+    static constexpr int BootloaderConnectFailures = BootloaderReset::ConnectFailures;
 
     static constexpr int ConnectRetryWaitMs = 200;
-    static constexpr int ResetWaitMs = 2000;
-    static constexpr int ResetDisconnectWaitMs = 500;
-    static constexpr int BootloaderPollWaitMs = 200;
+    static constexpr int ResetWaitMs = BootloaderReset::ResetWaitMs;
+    static constexpr int ResetDisconnectWaitMs = BootloaderReset::ResetDisconnectWaitMs;
+    static constexpr int BootloaderPollWaitMs = BootloaderReset::PollWaitMs;
     static constexpr int ApplicationStartWaitMs = 1000;
 
     // Every pause of a run. The product keeps the defaults, which follow the device's timing;
@@ -42,6 +44,8 @@ public:
         int resetDisconnectMs = ResetDisconnectWaitMs;
         int bootloaderPollMs = BootloaderPollWaitMs;
         int applicationStartMs = ApplicationStartWaitMs;
+        // Bounds the wait for the bootloader after the reset; 0 for the counts only.
+        int bootloaderDeadlineMs = 0;
     };
 
     explicit Upgrader(USBTQ470 *usb);
@@ -70,7 +74,6 @@ private:
     // Reports serial and version block; false when the run cannot go on with this device.
     bool identifyDevice(bool *applicationRunning);
     bool resetIntoBootloader();
-    bool awaitBootloader();
     bool writeApplication(const QByteArray &application);
     bool writeVerifiedPage(const QByteArray &plainPage, quint32 address, QByteArray &page,
                            QByteArray &readBack);

@@ -235,6 +235,19 @@ private Q_SLOTS:
             usage("--all upgrades every device; it takes no --serial", " upgrade"));
         row("upgrade --all on an empty bus", "--unplugged", "upgrade --all good.upg", 1,
             fails("no Tq470 is attached"));
+        row("--wait 5: a Tq470 plugged in while waiting", "--plug-after-ms 200", "--wait 5 info", 0,
+            none, "^Serial: 470000001b\n");
+        row("--wait 0.2 on an empty bus", "--unplugged", "--wait 0.2 info", 1,
+            fails("no Tq470 was attached within 0.2 seconds."));
+        row("--wait 0", Direct, "--wait 0 info", 2,
+            usage("--wait takes a number of seconds above 0 and up to 3600, not '0'", " info"));
+        row("--reset-timeout x", Direct, "bootloader --reset-timeout x", 2,
+            usage("--reset-timeout takes a number of seconds above 0 and up to 3600, not 'x'",
+                  " bootloader"));
+        row("--serial 9 matching none of two Tq470s: the attached named", "--devices 2",
+            "--serial 9 info", 1,
+            fails("no attached Tq470 has a serial starting with 9; "
+                  "attached: 470000001, 470000002."));
     }
 
     // The document on standard output alone, parsed back; the text on standard error.
@@ -350,10 +363,14 @@ private Q_SLOTS:
                     UpgradeFile::applicationPart(image));
         if (!sim.isEmpty())
             return;
-        QCOMPARE(flash("", "bootloader").exitCode, 0);
-        QCOMPARE(storedMode(), "bootloader");
-        verifyJson(flash("", "verify fw.upg --json").out, {"equal=true", "result=ok"});
-        QCOMPARE(flash("", "save 0x08004000 4096 s.bin").exitCode, 0);
+        // Verify resets the running application into the bootloader and starts it again.
+        const ProcessRun running = flash("", "verify --reset-timeout 5 fw.upg --json");
+        QCOMPARE(running.exitCode, 0);
+        verifyJson(running.out, {"equal=true", "result=ok"});
+        QVERIFY(running.err.contains("resetting it into its bootloader") &&
+                running.err.contains("started the device's application again"));
+        QCOMPARE(storedMode(), "application");
+        QCOMPARE(flash("--mode bootloader", "save 0x08004000 4096 s.bin").exitCode, 0);
         QCOMPARE(fileContents("s.bin"), fileContents("dev/internal.bin").mid(0x4000, 4096));
         QCOMPARE(flash("", "save-ext 0 64 e.bin").exitCode, 0);
         QCOMPARE(fileContents("e.bin"), UpgradeFile::externalPart(image).left(64));

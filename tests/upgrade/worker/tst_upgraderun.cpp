@@ -1,11 +1,14 @@
 #include "bootloaderprotocol.h"
+#include "bootloaderreset.h"
 #include "debugcapture.h"
+#include "deviceidentity.h"
 #include "encoding.h"
 #include "hexdump.h"
 #include "intelhextext.h"
 #include "simtestsupport.h"
 #include "upgradefile.h"
 #include "upgrader.h"
+#include "usbdevice.h"
 #include "usbtq470.h"
 
 #include <QDataStream>
@@ -204,6 +207,55 @@ private Q_SLOTS:
         QCOMPARE(erased, s.external == External::Erased);
         QCOMPARE(device->mode(), succeeded || s.serial.size() == 9 ? DeviceMode::Application
                                                                    : DeviceMode::Bootloader);
+    }
+
+    // With two devices running their application, the process-wide serial filter keeps the run
+    // on the chosen one across the reset, which brings it back under a new device number.
+    void chosenDeviceAcrossTheReset()
+    {
+        DebugCapture quiet;
+        DeviceOptions options;
+        options.mode = DeviceMode::Application;
+        options.reenumerateDelayMs = ReenumerateMs;
+        const PluggedDevice chosen = SimTestBus::plugFresh(options); // libusb finds it last
+        options.serial = "470000002";
+        const PluggedDevice other = SimTestBus::plugAnother(options);
+        const QByteArray untouched = other->readInternal(ApplicationBase, int(ApplicationSize));
+        UsbDevice::set_serial_filter(SerialStringIndex, [](const QByteArray &descriptor) {
+            return DeviceIdentity::serialFromDescriptor(descriptor).startsWith("470000001");
+        });
+        const QString fileName = dir.filePath(QStringLiteral("chosen.upg"));
+        QString error;
+        QVERIFY2(UpgradeFile::write(fileName, plain, &error), qPrintable(error));
+        Run r;
+        r.upgrader.setWaits({1, 1, 1, 5, 1});
+        r.upgrader.slotSetFileName(fileName);
+        r.upgrader.start();
+        QVERIFY(r.wait());
+        UsbDevice::set_serial_filter(SerialStringIndex, {});
+        QVERIFY2(r.upgrader.succeeded(), qPrintable(r.texts.join('|')));
+        QCOMPARE(chosen->readInternal(ApplicationBase, int(ApplicationSize)),
+                 UpgradeFile::applicationPart(plain));
+        QCOMPARE(other->readInternal(ApplicationBase, int(ApplicationSize)), untouched);
+        QCOMPARE(other->mode(), DeviceMode::Application);
+    }
+
+    // A deadline ends the wait for a device that never returns before the counts do.
+    void resetDeadline()
+    {
+        DebugCapture debug;
+        DeviceOptions options;
+        options.mode = DeviceMode::Application;
+        const PluggedDevice device = SimTestBus::plugFresh(options);
+        QVERIFY(device->addFault("unplug:request=0x04"));
+        USBTQ470 usb;
+        QCOMPARE(usb.connect(), 0);
+        BootloaderReset reset(usb, {1, 1, 5, 30});
+        reset.requestReset();
+        QVERIFY(!reset.awaitBootloader());
+        const int connects = int(debug.lines().count(QStringLiteral("USB Connect")));
+        QVERIFY2(connects > 1 && connects < BootloaderReset::ConnectFailures,
+                 qPrintable(QString::number(connects)));
     }
 
     // Each run starts while a name is set, and logs the old or the new one. Without the lock a
