@@ -26,7 +26,6 @@ constexpr int HexBase = 16;
 constexpr int AddressDigits = 8;
 constexpr int SaveLengthMinimum = 1;
 constexpr int SaveLengthMaximum = 0x1000000; // more than the device holds
-constexpr char BootloaderHint[] = "put it into its bootloader with 'tq470-flash bootloader'";
 
 QString hexAddress(quint32 address)
 {
@@ -126,10 +125,9 @@ int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
     }
     device.disconnect();
     if (!internalOk || !externalOk)
-        return failure(QStringLiteral("reading the %1 failed. If the device runs its application, "
-                                      "%2")
-                           .arg(internalOk ? "external flash" : "application region",
-                                QLatin1String(BootloaderHint)));
+        return failure(QStringLiteral("reading the %1 failed; nothing was compared. Check that "
+                                      "the USB cable holds and try again")
+                           .arg(internalOk ? "external flash" : "application region"));
 
     quint32 firstInternal = 0;
     quint32 firstExternal = 0;
