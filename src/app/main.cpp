@@ -1,3 +1,4 @@
+#include "debuglog.h"
 #include "tq470_bootloader.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@ int main(int argc, char *argv[])
 {
     const QString localeName = QLocale::system().name();
     QApplication app(argc, argv);
+    DebugLog::installPlainHandler();
 
     // Found relative to the working directory by Qt's default rules, which also try the
     // name cut back at each underscore. Without any translation the source texts show.

@@ -12,6 +12,8 @@
 #include "upgrader.h"
 #include "usbtq470.h"
 
+#include "debuglog.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -49,7 +51,7 @@ TQ470_Bootloader::TQ470_Bootloader(QWidget *parent)
 {
     ui->setupUi(this);
     setWindowTitle(tr("Tq470 Bootloader ver. ") + QLatin1String(ProgramVersion));
-    qDebug("MY_DEBUG");
+    qCDebug(tq470Debug, "MY_DEBUG");
 
     ui->pushButtonRead->hide();
     ui->pushButtonReadExternalFlash->hide();
@@ -114,16 +116,16 @@ TQ470_Bootloader::~TQ470_Bootloader()
 
 void TQ470_Bootloader::slotpushButtonConnect(bool)
 {
-    qDebug("TQ470_Bootloader::slotpushButtonConnect(bool t)");
+    qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonConnect(bool t)");
     const char *const outcome = usb->connect() == 0 ? "Connect OK" : "Connect ERROR";
-    qDebug("%s", outcome);
+    qCDebug(tq470Debug, "%s", outcome);
     ui->txt->append(QLatin1String(outcome));
 }
 
 void TQ470_Bootloader::slotpushButtonDisconnect(bool)
 {
     usb->disconnect();
-    qDebug("TQ470_Bootloader::slotpushButtonDisconnect(bool t)");
+    qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonDisconnect(bool t)");
     ui->txt->clear();
     const QList<DisconnectDataFile::Draw> draws = DisconnectDataFile::drawPermutation();
     // A file that cannot be written goes unreported; the numbers still reach the log.
@@ -134,7 +136,7 @@ void TQ470_Bootloader::slotpushButtonDisconnect(bool)
 
 void TQ470_Bootloader::slotpushButtonRead(bool)
 {
-    qDebug("TQ470_Bootloader::slotpushButtonRead(bool t)");
+    qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonRead(bool t)");
     const QString title = tr("Read From Tq470");
     QString addressText;
     if (!readAddress.askText(this, title, tr("Address (hex)"), &addressText) ||
@@ -147,26 +149,28 @@ void TQ470_Bootloader::slotpushButtonRead(bool)
 
 void TQ470_Bootloader::slotpushButtonWrite(bool)
 {
-    qDebug("TQ470_Bootloader::slotpushButtonWrite(bool t)");
+    qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonWrite(bool t)");
     QByteArray block;
     if (MemoryTools(*usb).sendTestBlock(&block))
-        qDebug() << HexDump(block.constData(), int(block.size()));
+        // Quoted, with its line breaks as they are.
+        qCDebug(tq470Debug).noquote().nospace()
+            << '"' << QString::fromLatin1(HexDump(block.constData(), int(block.size()))) << '"';
 }
 
 void TQ470_Bootloader::slotpushButtonWritePage(bool)
 {
-    qDebug("TQ470_Bootloader::slotpushButtonWritePage(bool t)");
+    qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonWritePage(bool t)");
     if (!fillPattern.ask(this, tr("Fill pattern"), tr("Number (dec)")))
         return;
     if (MemoryTools(*usb).writePage(quint8(fillPattern.value())))
-        qDebug("page write OK");
+        qCDebug(tq470Debug, "page write OK");
     else
-        qDebug("page write ERROR");
+        qCDebug(tq470Debug, "page write ERROR");
 }
 
 void TQ470_Bootloader::slotpushButtonFirmware(bool)
 {
-    qDebug("Tq320_bootloader::slotpushButtonCHF(bool t)");
+    qCDebug(tq470Debug, "Tq320_bootloader::slotpushButtonCHF(bool t)");
     if (!upgrader)
         return;
     ui->progressBarFlash->setValue(0);
@@ -182,7 +186,7 @@ void TQ470_Bootloader::slotpushButtonFirmware(bool)
 
 void TQ470_Bootloader::slotpushButtonWriteExtFlashBin(bool)
 {
-    qDebug("TQ470_Bootloader::slotpushButtonWriteExtFlashBin(bool t)");
+    qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonWriteExtFlashBin(bool t)");
     const QString fileName = QFileDialog::getOpenFileName(this, tr("Open File"),
                                                           buildStartDirectory(ImageBuildDirectory),
                                                           tr("Bin (*.bin)"));
@@ -197,7 +201,7 @@ void TQ470_Bootloader::slotpushButtonWriteExtFlashBin(bool)
         QMessageBox::information(this, tr("Info"), tr("Write OK"));
         break;
     case ExternalFlashTools::ImageResult::LengthError:
-        qDebug() << "length error" << image.size();
+        qCDebug(tq470Debug) << "length error" << image.size();
         FailureBox::show(this, tr("Length error"), tr("Length should be aligned to 4"));
         break;
     case ExternalFlashTools::ImageResult::WriteFailed:
@@ -222,7 +226,7 @@ void TQ470_Bootloader::slotpushButtonRunApplication(bool)
 
 void TQ470_Bootloader::slotpushButtonWriteExternalFlash(bool)
 {
-    qDebug("TQ470_Bootloader::slotpushButtonWriteExternalFlash(bool t)");
+    qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonWriteExternalFlash(bool t)");
     const QString title = tr("Write To External Flash Tq470");
     if (!externalWriteAddress.ask(this, title, tr("Address (hex)")) ||
         !externalWriteLength.ask(this, title, tr("Length (dec)")) ||
@@ -242,7 +246,7 @@ void TQ470_Bootloader::slotpushButtonWriteExternalFlash(bool)
 
 void TQ470_Bootloader::slotpushButtonReadExternalFlash(bool)
 {
-    qDebug("TQ470_Bootloader::slotpushButtonReadExternalFlash(bool t)");
+    qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonReadExternalFlash(bool t)");
     const QString title = tr("Read External Flash From Tq470");
     QString addressText;
     if (!externalReadAddress.askText(this, title, tr("Address (hex)"), &addressText) ||
@@ -257,7 +261,7 @@ void TQ470_Bootloader::slotpushButtonReadExternalFlash(bool)
 
 void TQ470_Bootloader::slotpushButtonCreateUpg(bool)
 {
-    qDebug("TQ470_Bootloader::slotpushButtonCreateUpg(bool t)");
+    qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonCreateUpg(bool t)");
     ui->txt->clear();
 
     const QString hexFileName = QFileDialog::getOpenFileName(
@@ -360,5 +364,5 @@ void TQ470_Bootloader::showReadOutcome(bool succeeded, const QByteArray &data,
 
 void TQ470_Bootloader::slotTimeout()
 {
-    qDebug("TQ470_Bootloader::slotTimeout(void)");
+    qCDebug(tq470Debug, "TQ470_Bootloader::slotTimeout(void)");
 }

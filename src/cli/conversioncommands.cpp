@@ -6,6 +6,8 @@
 #include "upgradeimagebuilder.h"
 
 #include <QCoreApplication>
+#include "debuglog.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QSaveFile>
@@ -136,7 +138,7 @@ int ConversionCommands::conversionFailed(const QString &hexFileName, int result,
 QString ConversionCommands::conversionFailureText(const QString &hexFileName, int result,
                                                   const HexToBinReport &report)
 {
-    qDebug() << "HexToBin result" << result << "at line" << report.line << "of" << hexFileName;
+    qCDebug(tq470Debug) << "HexToBin result" << result << "at line" << report.line << "of" << hexFileName;
     if (result == HexToBinCannotRead)
         return QStringLiteral("cannot read %1 after line %2; check the file and the disk it is on")
             .arg(hexFileName)

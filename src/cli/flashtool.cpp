@@ -6,6 +6,7 @@
 #include "bootimagecommand.h"
 #include "connectreport.h"
 #include "conversioncommands.h"
+#include "debuglog.h"
 #include "deviceidentity.h"
 #include "hexdump.h"
 #include "servicecommands.h"
@@ -232,7 +233,9 @@ void filterDebugOutput(QtMsgType type, const QMessageLogContext &context, const 
 {
     if (type == QtDebugMsg && !showDebugOutput)
         return;
-    std::fputs(qPrintable(qFormatLogMessage(type, context, message)), stderr);
+    std::fputs(qPrintable(DebugLog::isOurs(context) ? message
+                                                    : qFormatLogMessage(type, context, message)),
+               stderr);
     std::fputc('\n', stderr);
 }
 
@@ -273,6 +276,7 @@ int FlashTool::runCommand(const QStringList &arguments)
         return usage(err, parser.errorText(), QString());
 
     showDebugOutput = parser.isSet(QString::fromLatin1(DebugName));
+    DebugLog::setEnabled(showDebugOutput);
     qInstallMessageHandler(filterDebugOutput);
 
     if (parser.isSet(QString::fromLatin1(VersionName))) {

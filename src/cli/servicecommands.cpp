@@ -12,6 +12,8 @@
 #include "usbtq470.h"
 
 #include <QCoreApplication>
+#include "debuglog.h"
+
 #include <QDebug>
 #include <QFile>
 
@@ -65,7 +67,7 @@ int ServiceCommands::dump(const QString &address, const QString &length, const c
         return FlashTool::ExitFailure;
     QByteArray data;
     if (!read(device, from, count, &data)) {
-        qDebug() << operation << "failed at" << hexAddress(from);
+        qCDebug(tq470Debug) << operation << "failed at" << hexAddress(from);
         return deviceFailure(device,
                              QStringLiteral("reading %1 bytes of %2 at %3 failed")
                                  .arg(count)
@@ -96,7 +98,7 @@ int ServiceCommands::writeExternal(const QString &address, const QString &length
     for (const QString &entry : ExternalFlashTools::fillReport(to, count, sent))
         printLogEntry(entry);
     if (!written) {
-        qDebug() << "WriteExternalFlashToAddress failed at" << hexAddress(to);
+        qCDebug(tq470Debug) << "WriteExternalFlashToAddress failed at" << hexAddress(to);
         return deviceFailure(device,
                              QStringLiteral("writing %1 bytes of external flash at %2 failed")
                                  .arg(count)
@@ -122,7 +124,7 @@ int ServiceCommands::writeExternalImage(const QString &fileName)
         return FlashTool::ExitFailure;
     const ExternalFlashTools::ImageResult result = ExternalFlashTools(device).writeImage(image);
     if (result != ExternalFlashTools::ImageResult::Written)
-        qDebug() << "ExternalFlashTools::writeImage result" << int(result);
+        qCDebug(tq470Debug) << "ExternalFlashTools::writeImage result" << int(result);
     switch (result) {
     case ExternalFlashTools::ImageResult::Written:
         break;
@@ -160,7 +162,7 @@ int ServiceCommands::writePage(const QString &pattern)
     if (!ConnectReport::connect(device, err))
         return FlashTool::ExitFailure;
     if (!MemoryTools(device).writePage(quint8(fill))) {
-        qDebug() << "page write ERROR";
+        qCDebug(tq470Debug) << "page write ERROR";
         return deviceFailure(device,
                              QStringLiteral("writing the test page at %1 failed")
                                  .arg(hexAddress(MemoryTools::TestPageAddress)),
@@ -181,7 +183,7 @@ int ServiceCommands::run()
     // else closes it here.
     const bool taken = device.connection_status() == 0;
     if (!taken) {
-        qDebug() << "RunApplication: request"
+        qCDebug(tq470Debug) << "RunApplication: request"
                  << QStringLiteral("0x%1").arg(Bootloader::RequestRunApplication, 2, HexBase,
                                                QLatin1Char('0'))
                  << "not taken";

@@ -1,5 +1,7 @@
 #include "encoding.h"
 
+#include "debuglog.h"
+
 #include <QDebug>
 #include <QtEndian>
 
@@ -18,10 +20,10 @@ quint32 keyFor(int word) { return EncodingKey[word % EncodingKeyWords]; }
 
 int EncodeBuffer(char *buffer, int length)
 {
-    qDebug("Encoding started @ 0x%08llx", static_cast<unsigned long long>(quintptr(buffer)));
+    qCDebug(tq470Debug, "Encoding started @ 0x%08llx", static_cast<unsigned long long>(quintptr(buffer)));
     EncodeBufferQuietly(buffer, length);
     const int words = length / 4;
-    qDebug("Encoding end @ 0x%08llx",
+    qCDebug(tq470Debug, "Encoding end @ 0x%08llx",
            static_cast<unsigned long long>(quintptr(buffer) + 4 * quintptr(words)));
     return 0;
 }

@@ -4,6 +4,8 @@
 #include "deviceidentity.h"
 #include "encoding.h"
 
+#include "debuglog.h"
+
 #include <QDebug>
 
 using namespace Bootloader;
@@ -22,7 +24,7 @@ USBTQ470::USBTQ470()
 {
     set_vid_pid(VendorId, ProductId);
     set_device_id(IdentityWord);
-    qDebug() << "USBTQ470 constructor";
+    qCDebug(tq470Debug) << "USBTQ470 constructor";
 }
 
 USBTQ470::~USBTQ470() = default;
@@ -90,7 +92,7 @@ int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32
 
 void USBTQ470::RunApplication()
 {
-    qDebug() << "USBTQ470::RunApplication(void)";
+    qCDebug(tq470Debug) << "USBTQ470::RunApplication(void)";
     control_send(RequestRunApplication, 0, 0, nullptr, 0);
 }
 

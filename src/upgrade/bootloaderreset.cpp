@@ -3,6 +3,8 @@
 #include "bootloaderprotocol.h"
 #include "usbtq470.h"
 
+#include "debuglog.h"
+
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QThread>
@@ -26,10 +28,10 @@ BootloaderReset::BootloaderReset(USBTQ470 &usb, const Waits &waits) : usb(usb), 
 void BootloaderReset::requestReset()
 {
     usb.RunApplication();
-    qDebug("usb->RunApplication()");
+    qCDebug(tq470Debug, "usb->RunApplication()");
     QThread::msleep(ulong(waits.resetMs));
     usb.disconnect();
-    qDebug("usb->disconnect()");
+    qCDebug(tq470Debug, "usb->disconnect()");
     QThread::msleep(ulong(waits.resetDisconnectMs));
 }
 

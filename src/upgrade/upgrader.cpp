@@ -7,6 +7,8 @@
 #include "upgradefile.h"
 #include "usbtq470.h"
 
+#include "debuglog.h"
+
 #include <QDebug>
 #include <QMutexLocker>
 
@@ -29,14 +31,14 @@ QString latin1UpToZero(const QByteArray &bytes)
 
 Upgrader::Upgrader(USBTQ470 *usb) : QThread(nullptr), usb(usb)
 {
-    qDebug("Upgrader constructor");
+    qCDebug(tq470Debug, "Upgrader constructor");
 }
 
 // Neither stops nor waits for the thread: whoever owns the device object makes sure no run
 // is still going when it is destroyed.
 Upgrader::~Upgrader()
 {
-    qDebug("Upgrader destructor");
+    qCDebug(tq470Debug, "Upgrader destructor");
 }
 
 void Upgrader::setWaits(const Waits &newWaits)
@@ -59,7 +61,7 @@ void Upgrader::run()
     }();
     if (name.isNull())
         return;
-    qDebug("Start firmware upgrade");
+    qCDebug(tq470Debug, "Start firmware upgrade");
     Q_EMIT sendText(name);
 
     // The whole file is checked before the device is touched, so that a bad file can never
@@ -112,7 +114,7 @@ bool Upgrader::connectDevice()
         if (usb->connect() == 0)
             return true;
         if (attempt < ConnectTries) {
-            qDebug("usb->connect()\nmssleep(200)");
+            qCDebug(tq470Debug, "usb->connect()\nmssleep(200)");
             msleep(ulong(waits.connectRetryMs));
         }
     }
@@ -210,13 +212,13 @@ bool Upgrader::writeVerifiedPage(const QByteArray &plainPage, quint32 address, Q
     for (int attempt = 1; attempt <= PageAttempts; ++attempt) {
         page.replace(0, plainPage.size(), plainPage);
         if (usb->WritePageToAddress(page.data(), address) != 0) {
-            qDebug("page write ERROR");
+            qCDebug(tq470Debug, "page write ERROR");
             continue;
         }
-        qDebug("page write OK");
+        qCDebug(tq470Debug, "page write OK");
         readBack.fill(ErasedByte);
         if (usb->ReadMemoryFromAddress(readBack.data(), address, PageSize) != 0) {
-            qDebug("page read ERROR");
+            qCDebug(tq470Debug, "page read ERROR");
             continue;
         }
         if (readBack == plainPage)

@@ -2,6 +2,8 @@
 
 #include "usbconstants.h"
 
+#include "debuglog.h"
+
 #include <QDebug>
 #include <QMutexLocker>
 #include <QString>
@@ -48,10 +50,10 @@ void logControlTransfer(const TransferLogFormats &formats, quint8 bRequest, quin
                         quint16 wIndex, int length, int result)
 {
     if (length != 0)
-        qDebug(result >= 0 ? formats.withLengthOk : formats.withLengthError, int(bRequest),
+        qCDebug(tq470Debug, result >= 0 ? formats.withLengthOk : formats.withLengthError, int(bRequest),
                int(wValue), int(wIndex), length);
     else
-        qDebug(result >= 0 ? formats.ok : formats.error, int(bRequest), int(wValue), int(wIndex));
+        qCDebug(tq470Debug, result >= 0 ? formats.ok : formats.error, int(bRequest), int(wValue), int(wIndex));
 }
 
 // What usbfs answers a user who may not open the node for writing: open() fails with EACCES;
@@ -77,7 +79,7 @@ UsbDevice::UsbDevice() = default;
 
 UsbDevice::~UsbDevice()
 {
-    qDebug("UsbDevice destructor");
+    qCDebug(tq470Debug, "UsbDevice destructor");
     if (handle)
         disconnect();
 }
@@ -117,7 +119,7 @@ ConnectFailure UsbDevice::lastConnectFailure()
 
 int UsbDevice::connectPrivate()
 {
-    qDebug("USB Connect");
+    qCDebug(tq470Debug, "USB Connect");
     if (handle) {
         usb_close(handle);
         handle = nullptr;
@@ -140,14 +142,14 @@ int UsbDevice::connectPrivate()
     };
 
     for (struct usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
-        qDebug() << "bus: " << static_cast<const void *>(bus);
+        qCDebug(tq470Debug) << "bus: " << static_cast<const void *>(bus);
         for (struct usb_device *dev = bus->devices; dev; dev = dev->next) {
-            qDebug() << "bus->devices: " << static_cast<const void *>(bus->devices);
-            qDebug() << "dev->descriptor.idVendor: " << Qt::hex << dev->descriptor.idVendor;
-            qDebug() << "dev->descriptor.idProduct: " << Qt::hex << dev->descriptor.idProduct;
-            qDebug() << "dev->descriptor.iSerialNumber: " << Qt::hex
+            qCDebug(tq470Debug) << "bus->devices: " << static_cast<const void *>(bus->devices);
+            qCDebug(tq470Debug) << "dev->descriptor.idVendor: " << Qt::hex << dev->descriptor.idVendor;
+            qCDebug(tq470Debug) << "dev->descriptor.idProduct: " << Qt::hex << dev->descriptor.idProduct;
+            qCDebug(tq470Debug) << "dev->descriptor.iSerialNumber: " << Qt::hex
                      << unsigned(dev->descriptor.iSerialNumber);
-            qDebug() << "dev->descriptor.bMaxPacketSize0: " << Qt::hex
+            qCDebug(tq470Debug) << "dev->descriptor.bMaxPacketSize0: " << Qt::hex
                      << unsigned(dev->descriptor.bMaxPacketSize0);
 
             if (dev->descriptor.idVendor != vendor_id || dev->descriptor.idProduct != product_id)
@@ -159,7 +161,7 @@ int UsbDevice::connectPrivate()
                 noteFailure(bus, dev, isAccessError(errno));
                 continue;
             }
-            qDebug() << "usb_opened ";
+            qCDebug(tq470Debug) << "usb_opened ";
 
             const int configured = usb_set_configuration(handle, Configuration);
             if (configured < 0) {
@@ -167,7 +169,7 @@ int UsbDevice::connectPrivate()
                 disconnectPrivate();
                 continue;
             }
-            qDebug() << "usb_set_configuration ";
+            qCDebug(tq470Debug) << "usb_set_configuration ";
 
             const int claimed = usb_claim_interface(handle, Interface);
             if (claimed < 0) {
@@ -175,18 +177,17 @@ int UsbDevice::connectPrivate()
                 disconnectPrivate();
                 continue;
             }
-            qDebug() << "usb_claim_interface ";
+            qCDebug(tq470Debug) << "usb_claim_interface ";
 
             char answer[IdentityLength] = {0, 0};
             const int received =
                 control_receivePrivate(IdentityRequest, 0, 0, answer, IdentityLength);
-            {
-                QDebug line = qDebug();
-                line << "control_receivePrivate( " << int(IdentityRequest) << 0 << 0;
-                const int shown = int(qstrnlen(answer, uint(qBound(0, received, IdentityLength))));
-                line.noquote() << QString::fromLatin1(answer, shown);
-                line << IdentityLength << ")";
-            }
+            // The answer shows unquoted, up to its first zero.
+            qCDebug(tq470Debug).noquote()
+                << "control_receivePrivate( " << int(IdentityRequest) << 0 << 0
+                << QString::fromLatin1(
+                       answer, int(qstrnlen(answer, uint(qBound(0, received, IdentityLength)))))
+                << IdentityLength << ")";
             if (received != IdentityLength) {
                 // A failed transfer has closed the device already; a short answer has not.
                 if (handle)
@@ -197,8 +198,8 @@ int UsbDevice::connectPrivate()
 
             const quint16 tqid =
                 quint16(quint8(answer[0]) | (quint16(quint8(answer[1])) << 8));
-            qDebug("\ntqid: %x", signExtended(tqid));
-            qDebug("\nUSB_TQ310_ID: %x", signExtended(device_id));
+            qCDebug(tq470Debug, "\ntqid: %x", signExtended(tqid));
+            qCDebug(tq470Debug, "\nUSB_TQ310_ID: %x", signExtended(device_id));
             if (tqid != device_id) {
                 disconnectPrivate();
                 noteFailure(bus, dev, false);
@@ -208,7 +209,7 @@ int UsbDevice::connectPrivate()
                 int error = 0;
                 const QByteArray serial = stringDescriptor(handle, serialFilterIndex, &error);
                 if (!serialFilter(serial)) {
-                    qDebug() << "not the chosen serial:" << serial.toHex();
+                    qCDebug(tq470Debug) << "not the chosen serial:" << serial.toHex();
                     disconnectPrivate();
                     continue;
                 }
@@ -222,7 +223,7 @@ int UsbDevice::connectPrivate()
 
 void UsbDevice::disconnectPrivate()
 {
-    qDebug("USB Disconnect");
+    qCDebug(tq470Debug, "USB Disconnect");
     if (handle) {
         usb_release_interface(handle, Interface);
         usb_close(handle);
@@ -260,7 +261,7 @@ int UsbDevice::control_send(quint8 bRequest, quint16 wValue, quint16 wIndex, cha
                             int length)
 {
     QMutexLocker lock(&deviceLock);
-    qDebug() << "UsbDevice::control_send()";
+    qCDebug(tq470Debug) << "UsbDevice::control_send()";
     if (!handle && connectPrivate() < 0)
         return -1;
 
