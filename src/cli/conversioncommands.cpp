@@ -52,8 +52,7 @@ int ConversionCommands::createUpg(const QString &hexFileName, const QString &upg
     HexToBinReport external;
     const int result = UpgradeImageBuilder::build(hexFileName, &image, &application, &external);
     if (result != HexToBinOk)
-        // The second conversion runs only after the first succeeded.
-        return conversionFailed(hexFileName, result, external.line > 0 ? external : application);
+        return conversionFailed(hexFileName, result, application);
 
     if (!UpgradeFile::write(upgFileName, image, &error))
         return failure(QStringLiteral("cannot write %1: %2").arg(upgFileName, error));

@@ -2,6 +2,10 @@
 
 #include <QFile>
 
+#include <array>
+#include <cstring>
+#include <vector>
+
 namespace {
 
 constexpr char StartCode = ':';
@@ -35,20 +39,45 @@ struct Record {
 
 enum class LineRead { Line, EndOfFile, Error };
 
+// The file is read in blocks of this size; a line that does not fit one is kept in a buffer of
+// its own.
+constexpr qint64 BlockSize = 1 << 20;
+
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+bool allBlank(const char *text, qint64 length)
+{
+    for (qint64 i = 0; i < length; ++i)
+        if (!isBlank(text[i]))
+            return false;
+    return true;
+}
+
+constexpr int NotHex = -1;
+constexpr int ByteValues = 256;
+
+constexpr std::array<qint8, ByteValues> makeDigitValues()
+{
+    std::array<qint8, ByteValues> values{};
+    for (int c = 0; c < ByteValues; ++c)
+        values[c] = NotHex;
+    for (int c = '0'; c <= '9'; ++c)
+        values[c] = qint8(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c)
+        values[c] = qint8(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c)
+        values[c] = qint8(c - 'a' + 10);
+    return values;
+}
+
+constexpr std::array<qint8, ByteValues> DigitValues = makeDigitValues();
+
 int hexDigitValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return DigitValues[uchar(c)];
 }
 
 // Hex digits only: no sign, blank or "0x" that a general number parser would let through.
@@ -67,40 +96,96 @@ bool parseHex(const char *line, int length, int position, int digits, quint32 *v
     return true;
 }
 
-// Reads what is left of an over-long line; true when it holds nothing but blanks.
-bool skipRestOfLine(QFile &file)
+// Hands out the file's lines, read a block at a time, each without its line end.
+class LineReader
 {
-    char chunk[LineBufferSize];
-    bool blank = true;
-    for (;;) {
-        const qint64 read = file.readLine(chunk, LineBufferSize);
-        if (read <= 0)
-            return blank;
-        for (qint64 i = 0; i < read; ++i)
-            blank = blank && isBlank(chunk[i]);
-        if (chunk[read - 1] == '\n')
-            return blank;
-    }
-}
+public:
+    explicit LineReader(QFile &file) : m_file(file), m_block(BlockSize) {}
 
-// One line without its line end and trailing blanks. When the line does not fit the buffer
-// and its rest is more than blanks, the line keeps its full buffer length, which is longer
-// than any record, so the parser rejects it instead of silently losing the rest.
-LineRead readLine(QFile &file, char *line, int *length)
-{
-    const qint64 read = file.readLine(line, LineBufferSize);
-    if (read <= 0)
-        return file.error() == QFileDevice::NoError ? LineRead::EndOfFile : LineRead::Error;
-    int kept = int(read);
-    const bool restIsBlank = line[kept - 1] == '\n' || skipRestOfLine(file);
-    if (file.error() != QFileDevice::NoError)
-        return LineRead::Error;
-    if (restIsBlank)
-        while (kept > 0 && isBlank(line[kept - 1]))
-            --kept;
-    *length = kept;
-    return LineRead::Line;
-}
+    // One line without its line end and trailing blanks. A line longer than LineBufferSize - 1
+    // characters keeps only those; when the rest is more than blanks, the line keeps that full
+    // length, which is longer than any record, so the parser rejects it instead of silently
+    // losing the rest.
+    LineRead next(const char **line, int *length)
+    {
+        for (;;) {
+            const char *begin = m_block.data() + m_position;
+            const qint64 available = m_end - m_position;
+            const char *newline = static_cast<const char *>(memchr(begin, '\n', size_t(available)));
+            if (newline || (m_atEnd && available > 0)) {
+                const qint64 lineLength = newline ? newline - begin : available;
+                m_position += newline ? lineLength + 1 : lineLength;
+                return finish(begin, lineLength, allBlank(begin + qMin(lineLength, Kept),
+                                                          lineLength - qMin(lineLength, Kept)),
+                              line, length);
+            }
+            if (m_atEnd)
+                return LineRead::EndOfFile;
+            if (m_position == 0 && m_end == BlockSize)
+                return longLine(line, length);
+            if (!fill())
+                return LineRead::Error;
+        }
+    }
+
+private:
+    static constexpr qint64 Kept = LineBufferSize - 1;
+
+    LineRead finish(const char *begin, qint64 lineLength, bool restIsBlank, const char **line,
+                    int *length)
+    {
+        int kept = int(qMin(lineLength, Kept));
+        if (restIsBlank)
+            while (kept > 0 && isBlank(begin[kept - 1]))
+                --kept;
+        *line = begin;
+        *length = kept;
+        return LineRead::Line;
+    }
+
+    // Moves what is left of the block to its start and reads more after it.
+    bool fill()
+    {
+        const qint64 left = m_end - m_position;
+        memmove(m_block.data(), m_block.data() + m_position, size_t(left));
+        m_position = 0;
+        m_end = left;
+        const qint64 read = m_file.read(m_block.data() + m_end, BlockSize - m_end);
+        if (read < 0)
+            return false;
+        m_atEnd = read == 0;
+        m_end += read;
+        return true;
+    }
+
+    // A line that fills the whole block: its start is kept, the rest read to its end.
+    LineRead longLine(const char **line, int *length)
+    {
+        memcpy(m_long.data(), m_block.data(), size_t(Kept));
+        bool restIsBlank = allBlank(m_block.data() + Kept, m_end - Kept);
+        m_position = m_end;
+        for (;;) {
+            if (!fill())
+                return LineRead::Error;
+            if (m_atEnd)
+                break;
+            const char *newline = static_cast<const char *>(memchr(m_block.data(), '\n', size_t(m_end)));
+            const qint64 restLength = newline ? newline - m_block.data() : m_end;
+            restIsBlank = restIsBlank && allBlank(m_block.data(), restLength);
+            m_position = newline ? restLength + 1 : m_end;
+            if (newline)
+                break;
+        }
+        return finish(m_long.data(), Kept, restIsBlank, line, length);
+    }
+
+    QFile &m_file;
+    std::vector<char> m_block;
+    std::array<char, LineBufferSize> m_long{};
+    qint64 m_position = 0;
+    qint64 m_end = 0;
+    bool m_atEnd = false;
+};
 
 int parseRecord(const char *line, int length, Record *record)
 {
@@ -133,10 +218,15 @@ int parseRecord(const char *line, int length, Record *record)
         record->type == RecordExtendedLinearAddress ? HexToBinUnsupportedRecord : HexToBinBadData;
 
     quint32 sum = record->count + (record->address >> 8) + record->address + record->type;
+    if (DataPosition + ByteDigits * int(record->count) > length)
+        return badData;
+    const char *digits = line + DataPosition;
     for (quint32 i = 0; i < record->count; ++i) {
-        quint32 byte = 0;
-        if (!parseHex(line, length, DataPosition + ByteDigits * int(i), ByteDigits, &byte))
+        const int high = hexDigitValue(digits[ByteDigits * i]);
+        const int low = hexDigitValue(digits[ByteDigits * i + 1]);
+        if ((high | low) < 0)
             return badData;
+        const quint32 byte = quint32(high << 4 | low);
         record->data[i] = quint8(byte);
         sum += byte;
     }
@@ -153,20 +243,26 @@ int parseRecord(const char *line, int length, Record *record)
     return HexToBinOk;
 }
 
-// True when any byte of the record fell in the window.
-bool storeInWindow(const Record &record, quint32 upperAddress, char *buffer, quint32 startAddress,
-                   quint32 endAddress)
+// Copies the part of count bytes meant for address..address + count - 1 that falls in the
+// window; true when any did.
+bool storeRun(const quint8 *data, quint64 address, quint64 count, const HexToBinWindow &window)
 {
-    const quint32 base = upperAddress + record.address;
-    bool stored = false;
-    for (quint32 i = 0; i < record.count; ++i) {
-        const quint32 address = base + i;
-        if (address >= startAddress && address <= endAddress) {
-            buffer[address - startAddress] = char(record.data[i]);
-            stored = true;
-        }
-    }
-    return stored;
+    const quint64 first = qMax<quint64>(address, window.start);
+    const quint64 last = qMin<quint64>(address + count - 1, window.end);
+    if (count == 0 || first > last)
+        return false;
+    memcpy(window.buffer + (first - window.start), data + (first - address), size_t(last - first + 1));
+    return true;
+}
+
+// True when any byte of the record fell in the window. Addresses past 0xFFFFFFFF wrap to 0.
+bool storeInWindow(const Record &record, quint32 upperAddress, const HexToBinWindow &window)
+{
+    constexpr quint64 AddressSpace = quint64(1) << 32;
+    const quint64 base = quint64(upperAddress) + record.address;
+    const quint64 below = qMin<quint64>(record.count, AddressSpace > base ? AddressSpace - base : 0);
+    const bool stored = storeRun(record.data, base, below, window);
+    return storeRun(record.data + below, 0, record.count - below, window) || stored;
 }
 
 struct ResultText {
@@ -194,19 +290,32 @@ const ResultText ResultTexts[] = {
 int HexToBin(const QString &fileName, char *buffer, quint32 startAddress, quint32 endAddress,
              HexToBinReport *report)
 {
+    HexToBinWindow window;
+    window.buffer = buffer;
+    window.start = startAddress;
+    window.end = endAddress;
+    return HexToBin(fileName, &window, 1, report);
+}
+
+int HexToBin(const QString &fileName, HexToBinWindow *windows, int windowCount,
+             HexToBinReport *report)
+{
     HexToBinReport unused;
     HexToBinReport &seen = report ? *report : unused;
     seen = HexToBinReport();
+    for (int i = 0; i < windowCount; ++i)
+        windows[i].hasData = false;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return HexToBinCannotRead;
 
+    LineReader lines(file);
     quint32 upperAddress = 0;
-    char line[LineBufferSize];
     Record record;
     for (;;) {
+        const char *line = nullptr;
         int length = 0;
-        switch (readLine(file, line, &length)) {
+        switch (lines.next(&line, &length)) {
         case LineRead::EndOfFile:
             return HexToBinOk;
         case LineRead::Error:
@@ -221,8 +330,11 @@ int HexToBin(const QString &fileName, char *buffer, quint32 startAddress, quint3
 
         switch (record.type) {
         case RecordData:
-            if (storeInWindow(record, upperAddress, buffer, startAddress, endAddress))
-                seen.windowHasData = true;
+            for (int i = 0; i < windowCount; ++i)
+                if (storeInWindow(record, upperAddress, windows[i])) {
+                    windows[i].hasData = true;
+                    seen.windowHasData = true;
+                }
             break;
         case RecordEndOfFile:
             return HexToBinOk;

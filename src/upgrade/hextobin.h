@@ -37,6 +37,22 @@ struct HexToBinReport
 int HexToBin(const QString &fileName, char *buffer, quint32 startAddress, quint32 endAddress,
              HexToBinReport *report = nullptr);
 
+// One window of a conversion that fills several at once: its bytes go to
+// buffer[address - start] for addresses start..end (both inclusive). hasData is set when any data
+// byte of the file fell in it.
+struct HexToBinWindow
+{
+    char *buffer = nullptr;
+    quint32 start = 0;
+    quint32 end = 0;
+    bool hasData = false;
+};
+
+// The same conversion as above, reading the file once for all windows; report->windowHasData
+// tells whether any window received a byte.
+int HexToBin(const QString &fileName, HexToBinWindow *windows, int windowCount,
+             HexToBinReport *report = nullptr);
+
 // A sentence saying what a HexToBin result means, for people reading a command's error.
 QString HexToBinResultText(int result);
 

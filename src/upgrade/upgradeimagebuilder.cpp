@@ -4,6 +4,8 @@
 
 #include <QtEndian>
 
+#include <utility>
+
 static_assert(UpgradeFile::ApplicationSize == int(Bootloader::ApplicationSize));
 static_assert(UpgradeFile::ExternalSize == int(Bootloader::UpgradeExternalSize));
 
@@ -24,12 +26,23 @@ int UpgradeImageBuilder::build(const QString &hexFileName, QByteArray *plainImag
 {
     QByteArray image(UpgradeFile::ImageSize, '\0');
 
-    int result = HexToBin(hexFileName, image.data() + UpgradeFile::ApplicationOffset,
-                          ApplicationWindowStart, ApplicationWindowEnd, applicationReport);
-    if (result != HexToBinOk)
-        return result;
-    result = HexToBin(hexFileName, image.data() + UpgradeFile::ExternalOffset, ExternalWindowStart,
-                      ExternalWindowEnd, externalReport);
+    HexToBinWindow windows[2];
+    HexToBinWindow &application = windows[0];
+    HexToBinWindow &external = windows[1];
+    application.buffer = image.data() + UpgradeFile::ApplicationOffset;
+    application.start = ApplicationWindowStart;
+    application.end = ApplicationWindowEnd;
+    external.buffer = image.data() + UpgradeFile::ExternalOffset;
+    external.start = ExternalWindowStart;
+    external.end = ExternalWindowEnd;
+    HexToBinReport report;
+    const int result = HexToBin(hexFileName, windows, 2, &report);
+    for (const auto &[window, windowReport] :
+         {std::pair{&application, applicationReport}, std::pair{&external, externalReport}})
+        if (windowReport) {
+            windowReport->line = report.line;
+            windowReport->windowHasData = window->hasData;
+        }
     if (result != HexToBinOk)
         return result;
 

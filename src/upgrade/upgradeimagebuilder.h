@@ -28,9 +28,9 @@ public:
         UpgradeFile::ExternalOffset + UpgradeFile::ExternalSize - UpgradeFile::ChecksumSize;
 
     // Converts hexFileName into *plainImage (UpgradeFile::ImageSize bytes, zero where the file
-    // defines nothing) and stores both checksums. Returns HexToBinOk, or the result of the
-    // first conversion that failed; the second is not tried then, and *plainImage is left as
-    // it was. The reports, when given, receive what each conversion saw.
+    // defines nothing) and stores both checksums, reading the file once for both windows.
+    // Returns HexToBinOk or the conversion's failure, and then *plainImage is left as it was.
+    // The reports, when given, receive the line read last and whether each window got data.
     static int build(const QString &hexFileName, QByteArray *plainImage,
                      HexToBinReport *applicationReport = nullptr,
                      HexToBinReport *externalReport = nullptr);
