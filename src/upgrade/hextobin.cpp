@@ -41,7 +41,7 @@ enum class LineRead { Line, EndOfFile, Error };
 
 // The file is read in blocks of this size; a line that does not fit one is kept in a buffer of
 // its own.
-constexpr qint64 BlockSize = 1 << 20;
+constexpr qint64 BlockSize = 1 << 16;
 
 bool isBlank(char c)
 {
@@ -221,15 +221,18 @@ int parseRecord(const char *line, int length, Record *record)
     if (DataPosition + ByteDigits * int(record->count) > length)
         return badData;
     const char *digits = line + DataPosition;
+    // Any digit that is none makes the record bad data, wherever it is: checked once at the end.
+    int notHex = 0;
     for (quint32 i = 0; i < record->count; ++i) {
         const int high = hexDigitValue(digits[ByteDigits * i]);
         const int low = hexDigitValue(digits[ByteDigits * i + 1]);
-        if ((high | low) < 0)
-            return badData;
-        const quint32 byte = quint32(high << 4 | low);
-        record->data[i] = quint8(byte);
+        notHex |= high | low;
+        const quint8 byte = quint8(high << 4 | low);
+        record->data[i] = byte;
         sum += byte;
     }
+    if (notHex < 0)
+        return badData;
     const int checksumPosition = DataPosition + ByteDigits * int(record->count);
     quint32 checksum = 0;
     if (!parseHex(line, length, checksumPosition, ChecksumDigits, &checksum))
