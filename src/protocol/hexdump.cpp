@@ -31,8 +31,7 @@ constexpr ByteTexts makeByteTexts()
     ByteTexts texts;
     for (int byte = 0; byte < ByteValues; ++byte) {
         texts.hex[byte] = {Digits[byte >> NibbleBits], Digits[byte & LowNibble]};
-        texts.shown[byte] =
-            byte >= FirstPrintable && byte <= LastPrintable ? char(byte) : '.';
+        texts.shown[byte] = byte >= FirstPrintable && byte <= LastPrintable ? char(byte) : '.';
     }
     return texts;
 }

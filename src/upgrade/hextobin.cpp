@@ -30,7 +30,8 @@ constexpr quint32 RecordStartLinearAddress = 0x05;
 constexpr quint32 ExtendedLinearAddressBytes = 2;
 constexpr int UpperAddressShift = 16;
 
-struct Record {
+struct Record
+{
     quint32 count = 0;
     quint32 address = 0;
     quint32 type = 0;
@@ -115,9 +116,10 @@ public:
             if (newline || (m_atEnd && available > 0)) {
                 const qint64 lineLength = newline ? newline - begin : available;
                 m_position += newline ? lineLength + 1 : lineLength;
-                return finish(begin, lineLength, allBlank(begin + qMin(lineLength, Kept),
-                                                          lineLength - qMin(lineLength, Kept)),
-                              line, length);
+                return finish(
+                    begin, lineLength,
+                    allBlank(begin + qMin(lineLength, Kept), lineLength - qMin(lineLength, Kept)),
+                    line, length);
             }
             if (m_atEnd)
                 return LineRead::EndOfFile;
@@ -169,7 +171,8 @@ private:
                 return LineRead::Error;
             if (m_atEnd)
                 break;
-            const char *newline = static_cast<const char *>(memchr(m_block.data(), '\n', size_t(m_end)));
+            const char *newline =
+                static_cast<const char *>(memchr(m_block.data(), '\n', size_t(m_end)));
             const qint64 restLength = newline ? newline - m_block.data() : m_end;
             restIsBlank = restIsBlank && allBlank(m_block.data(), restLength);
             m_position = newline ? restLength + 1 : m_end;
@@ -254,7 +257,8 @@ bool storeRun(const quint8 *data, quint64 address, quint64 count, const HexToBin
     const quint64 last = qMin<quint64>(address + count - 1, window.end);
     if (count == 0 || first > last)
         return false;
-    memcpy(window.buffer + (first - window.start), data + (first - address), size_t(last - first + 1));
+    memcpy(window.buffer + (first - window.start), data + (first - address),
+           size_t(last - first + 1));
     return true;
 }
 
@@ -263,12 +267,14 @@ bool storeInWindow(const Record &record, quint32 upperAddress, const HexToBinWin
 {
     constexpr quint64 AddressSpace = quint64(1) << 32;
     const quint64 base = quint64(upperAddress) + record.address;
-    const quint64 below = qMin<quint64>(record.count, AddressSpace > base ? AddressSpace - base : 0);
+    const quint64 below =
+        qMin<quint64>(record.count, AddressSpace > base ? AddressSpace - base : 0);
     const bool stored = storeRun(record.data, base, below, window);
     return storeRun(record.data + below, 0, record.count - below, window) || stored;
 }
 
-struct ResultText {
+struct ResultText
+{
     int result;
     const char *text;
 };

@@ -9,29 +9,52 @@
 const char UpgradeFile::Header[] = "Tq470 Upgrade File Header";
 const char UpgradeFile::Version[] = "01";
 
+namespace {
+
+// A text item as the stream stores it: the byte count, then the UTF-16 code units big-endian.
+QByteArray textItem(const char *text)
+{
+    QByteArray item;
+    QDataStream stream(&item, QIODevice::WriteOnly);
+    stream << QString::fromLatin1(text);
+    return item;
+}
+
+// True when the file continues with exactly the stored form of text. Only as many bytes as
+// that form has are read, so a text claiming any length costs no memory.
+bool readText(QFile &file, const char *text)
+{
+    const QByteArray expected = textItem(text);
+    return file.read(expected.size()) == expected;
+}
+
+} // namespace
+
 UpgradeFile::Status UpgradeFile::read(const QString &fileName)
 {
     m_image.clear();
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return Status::WrongHeader;
-    QDataStream stream(&file);
-
-    QString header;
-    stream >> header;
-    if (header != QLatin1String(Header))
+    // A text item of any other length, or cut short, would read as another text.
+    if (!readText(file, Header))
         return Status::WrongHeader;
-
-    QString version;
-    stream >> version;
-    if (version != QLatin1String(Version))
+    if (!readText(file, Version))
         return Status::WrongVersion;
 
-    QByteArray image;
-    stream >> image;
-    if (stream.status() != QDataStream::Ok || image.size() < ImageSize)
+    // The declared image length is checked before any of the image is read: shorter than the
+    // format's, or longer than the file holds, is the wrong size. Only the image's first
+    // ImageSize bytes are read; whatever follows them is never looked at.
+    QDataStream stream(&file);
+    quint32 declared = 0;
+    stream >> declared;
+    if (stream.status() != QDataStream::Ok || declared == NullItemLength ||
+        declared < quint32(ImageSize) || file.size() - file.pos() < qint64(declared))
         return Status::WrongSize;
-    m_image = image.left(ImageSize);
+    QByteArray image = file.read(ImageSize);
+    if (image.size() != ImageSize)
+        return Status::WrongSize;
+    m_image = image;
     return Status::Ok;
 }
 

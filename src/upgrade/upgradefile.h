@@ -23,9 +23,11 @@ public:
     static constexpr int ExternalSize = 0x1C000;
     static constexpr int ChecksumSize = 4;
 
-    // Reads and checks the whole file. A file that cannot be opened or ends before its header
-    // has the wrong header; one that ends inside the version, the wrong version; an image
-    // shorter than ImageSize, the wrong size. Bytes after the image are ignored.
+    // Reads and checks the file. A file that cannot be opened or ends before its header has
+    // the wrong header; one that ends inside the version, the wrong version; an image declared
+    // shorter than ImageSize or longer than the file, the wrong size. Only the image's first
+    // ImageSize bytes are read: memory stays bounded whatever length the file declares, and
+    // bytes after them are ignored.
     Status read(const QString &fileName);
 
     // The image as stored (encoded), exactly ImageSize bytes after a successful read.
@@ -40,6 +42,9 @@ public:
     static bool write(const QString &fileName, const QByteArray &plainImage, QString *error);
 
 private:
+    // The stream's length of a null array.
+    static constexpr quint32 NullItemLength = 0xFFFFFFFF;
+
     QByteArray m_image;
 };
 

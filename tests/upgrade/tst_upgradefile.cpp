@@ -7,6 +7,7 @@
 #include <QDataStream>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 namespace {
 
@@ -177,30 +178,46 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes"); // null: no file
         QTest::addColumn<UpgradeFile::Status>("status");
+        QTest::addColumn<qint64>("sparseSize"); // the file extended to this size, or 0
 
         const QByteArray image = Hex::pattern(UpgradeFile::ImageSize);
         using S = UpgradeFile::Status;
         QTest::newRow("bytes after the image, in its item and after it")
-            << stream(image + "xy") + "trailing" << S::Ok;
+            << stream(image + "xy") + "trailing" << S::Ok << qint64(0);
+        // The length field sits just before the image; both files end long before 4 GiB.
+        const auto declaring = [&](quint32 length) {
+            QByteArray bytes = stream(image);
+            qToBigEndian(length, bytes.data() + bytes.size() - image.size() - 4);
+            return bytes;
+        };
+        QTest::newRow("image declared 2 GiB long, the file ends after the format's image")
+            << declaring(0x80000000u) << S::WrongSize << qint64(0);
+        QTest::newRow("image declared 4 GiB long, a sparse file that long: only the image read")
+            << declaring(0xFFFFFFF0u) << S::Ok << qint64(0x100000100);
         QTest::newRow("header with a trailing blank")
             << stream(image, UpgradeFile::Version, UpgradeFile::Header + QString(' '))
-            << S::WrongHeader;
-        QTest::newRow("version 02") << stream(image, "02") << S::WrongVersion;
-        QTest::newRow("file ends inside the version") << stream(image).left(60) << S::WrongVersion;
-        QTest::newRow("image one byte short") << stream(image.chopped(1)) << S::WrongSize;
-        QTest::newRow("file ends inside the image") << stream(image).chopped(1) << S::WrongSize;
-        QTest::newRow("missing file") << QByteArray() << S::WrongHeader;
+            << S::WrongHeader << qint64(0);
+        QTest::newRow("version 02") << stream(image, "02") << S::WrongVersion << qint64(0);
+        QTest::newRow("file ends inside the version")
+            << stream(image).left(60) << S::WrongVersion << qint64(0);
+        QTest::newRow("image one byte short")
+            << stream(image.chopped(1)) << S::WrongSize << qint64(0);
+        QTest::newRow("file ends inside the image")
+            << stream(image).chopped(1) << S::WrongSize << qint64(0);
+        QTest::newRow("missing file") << QByteArray() << S::WrongHeader << qint64(0);
     }
 
     void read()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(UpgradeFile::Status, status);
+        QFETCH(qint64, sparseSize);
 
+        const QString name = bytes.isNull() ? dir.filePath("missing.upg") : fileWith(bytes);
+        if (sparseSize > 0)
+            QVERIFY(QFile::resize(name, sparseSize));
         UpgradeFile upgrade;
-        QCOMPARE(upgrade.read(bytes.isNull() ? dir.filePath(QStringLiteral("missing.upg"))
-                                             : fileWith(bytes)),
-                 status);
+        QCOMPARE(upgrade.read(name), status);
         QCOMPARE(upgrade.encodedImage(), status == UpgradeFile::Status::Ok
                                              ? Hex::pattern(UpgradeFile::ImageSize)
                                              : QByteArray());
