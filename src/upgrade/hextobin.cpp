@@ -230,7 +230,7 @@ int parseRecord(const char *line, int length, Record *record)
         const int high = hexDigitValue(digits[ByteDigits * i]);
         const int low = hexDigitValue(digits[ByteDigits * i + 1]);
         notHex |= high | low;
-        const quint8 byte = quint8(high << 4 | low);
+        const quint8 byte = quint8(uint(high) << 4 | uint(low));
         record->data[i] = byte;
         sum += byte;
     }

@@ -77,6 +77,15 @@ private Q_SLOTS:
            longest.left(240) + bytes.left(16));
         ok("CRLF line ends, no end record, no line end after the last",
            Hex::data(0, bytes.left(16)) + "\r\n" + Hex::data(16, bytes.mid(16)), bytes);
+        // The file is read in 64 KiB blocks.
+        ok("record split across a read block after CRLF, no line end after it",
+           Hex::data(0, bytes.left(1)) + QByteArray(65500, ' ') + "\r\n" +
+               Hex::data(1, bytes.mid(1)),
+           bytes);
+        ok("line longer than a read block, blanks after its record",
+           lines({Hex::data(0, bytes.left(16)) + QByteArray(140000, ' '),
+                  Hex::data(16, bytes.mid(16))}),
+           bytes);
         ok("start linear address ignored, lines after the end record never read",
            lines({Hex::data(0, bytes), ":0400000512345678E3", Hex::end(), "garbage",
                   Hex::data(0x40, bytes)}),
@@ -103,6 +112,9 @@ private Q_SLOTS:
         bad("byte count beyond the line", ":08" + good.mid(3), HexToBinBadData);
         bad("characters far beyond the record on an over-long line",
             good + QByteArray(2000, ' ') + "x", HexToBinBadData);
+        bad("data digit not hexadecimal", good.left(11) + "G" + good.mid(12), HexToBinBadData);
+        bad("characters beyond the record on a line longer than a read block",
+            good + QByteArray(140000, ' ') + "x", HexToBinBadData);
         bad("extended segment address (02), well formed", ":020000021000EC",
             HexToBinUnsupportedRecord);
         bad("extended linear address not hexadecimal", ":02000004X8000000",
@@ -142,6 +154,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("hex");
         QTest::addColumn<QByteArray>("sha256");
+        QTest::addColumn<bool>("externalData"); // whether the external range got HEX data
 
         // 32 bytes across each edge: below the application, the start and end of the range
         // copied to external flash, the application's end with its checksum word.
@@ -151,20 +164,27 @@ private Q_SLOTS:
             hex += Hex::records(address, Hex::pattern(32, seed++));
         QTest::newRow("image built from HEX data across every window edge")
             << hex + Hex::end() + '\n'
-            << QByteArray("3bcc987b58462e2ee07e8c9a00a7780bf5d124ea2fb8a7433486a36d6f0474da");
+            << QByteArray("3bcc987b58462e2ee07e8c9a00a7780bf5d124ea2fb8a7433486a36d6f0474da")
+            << true;
         // Nothing at the external range's start, where a byte past the application could land.
         QTest::newRow("image built from HEX data past the application end")
             << Hex::file(0x0803FFF0, Hex::pattern(32, 5))
-            << QByteArray("629438e616419a3917d72b6d57034e463357c1adb11a6d51e5fb6e5334104817");
+            << QByteArray("629438e616419a3917d72b6d57034e463357c1adb11a6d51e5fb6e5334104817")
+            << false;
     }
 
     void writtenFile()
     {
         QFETCH(QByteArray, hex);
         QFETCH(QByteArray, sha256);
+        QFETCH(bool, externalData);
 
         QByteArray plain;
-        QCOMPARE(UpgradeImageBuilder::build(fileWith(hex), &plain), int(HexToBinOk));
+        HexToBinReport application, external;
+        QCOMPARE(UpgradeImageBuilder::build(fileWith(hex), &plain, &application, &external),
+                 int(HexToBinOk));
+        QVERIFY(application.windowHasData);
+        QCOMPARE(external.windowHasData, externalData);
         const QString fileName = dir.filePath(QStringLiteral("firmware.upg"));
         QString error;
         QVERIFY2(UpgradeFile::write(fileName, plain, &error), qPrintable(error));
