@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Speed figures of the tool, measured in one run on this machine (not a test; CI does not run
+# it). Builds a Release tree of its own when needed, then prints:
+#   - hex2bin against objcopy: CPU time (user+sys, best of 5) on two generated HEX files over a
+#     16 MiB window, the output compared byte for byte, and the ratio of the throughputs;
+#   - create-upg's wall time on the sample firmware;
+#   - an upgrade's wall time on the simulated device against its model, and tq470-flash's own
+#     CPU time in it (the simulator's is not counted);
+#   - the largest window stall during an upgrade that ends with the two mismatch dumps, from the
+#     tq470-window-stall probe when it is built ("n/a" otherwise).
+#
+#   bench/run.sh [BUILD_DIR]      (default: build-bench)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+dir=${1:-build-bench}
+
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$dir" -j"$(nproc)" --target tq470-flash tq470-sim tq470-sample-firmware >/dev/null
+probe=""
+if cmake --build "$dir" -j"$(nproc)" --target tq470-window-stall >/dev/null 2>&1; then
+    probe=$(find "$dir" -name tq470-window-stall -type f -perm -u+x | head -n 1)
+fi
+
+flash=$root/$dir/src/cli/tq470-flash
+sim=$root/$dir/src/sim/tq470-sim
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Seconds of CPU (user+sys) of a command, the best of 5 runs (finer than /usr/bin/time's 10 ms).
+cpu() {
+    python3 - "$@" <<'PY'
+import resource, subprocess, sys
+best = None
+for _ in range(5):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    subprocess.run(sys.argv[1:], check=True, stdout=subprocess.DEVNULL)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    used = after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
+    best = used if best is None else min(best, used)
+print(best)
+PY
+}
+
+# Seconds of wall time of a command.
+wall() {
+    /usr/bin/time -f '%e' -o "$work/time" "$@" >/dev/null 2>&1
+    cat "$work/time"
+}
+
+echo "== hex2bin against objcopy (16 MiB window 0x08000000..0x08FFFFFF, fill 0xFF) =="
+window_start=0x08000000
+window_end=0x08FFFFFF
+pad_to=0x09000000
+for record in 16 32; do
+    hex=$work/r$record.hex
+    python3 bench/make-hex.py "$hex" "$record" $((16 * 1024 * 1024)) "$window_start"
+    ours=$(cpu "$flash" hex2bin "$hex" "$work/ours.bin" "$window_start" "$window_end" --fill 0xFF)
+    theirs=$(cpu objcopy -I ihex -O binary --gap-fill 0xFF --pad-to "$pad_to" "$hex" "$work/objcopy.bin")
+    same=identical
+    cmp -s "$work/ours.bin" "$work/objcopy.bin" || same=DIFFERENT
+    awk -v r="$record" -v mb="$(stat -c %s "$hex")" -v a="$ours" -v b="$theirs" -v s="$same" 'BEGIN {
+        printf "%2d-byte records, %.1f MB HEX: hex2bin %.3f s, objcopy %.3f s CPU; ratio %.1f x; output %s\n",
+               r, mb / 1e6, a, b, (a > 0 ? b / a : 0), s }'
+done
+
+echo "== create-upg =="
+"$root/$dir/src/sim/tq470-sample-firmware" "$work/firmware.hex" >/dev/null
+printf 'create-upg of the sample firmware (%d bytes of HEX): %s s wall\n' \
+    "$(stat -c %s "$work/firmware.hex")" "$(wall "$flash" create-upg "$work/firmware.hex" "$work/firmware.upg")"
+
+echo "== upgrade on the simulated device =="
+# The model: an upgrade's wall time is its mandated pauses plus its transfers. A device that
+# waits in its bootloader takes the path without the reset, whose only fixed pause is the
+# second after the start request that lets the application come up; the other pauses
+# (connect retries, the reset and the bootloader poll) are not on that path. The transfers are
+# counted from the debug output (one line per control transfer), and the time of one transfer
+# is measured apart: the run time of reading external flash, less that of `info`, divided by
+# the transfers it adds. Process start-up on both sides is left in the measured time.
+application_start_ms=1000
+transfers() { grep -cE '^USB Control [A-Za-z]+ bRequest=' "$1" || true; }
+"$sim" --state "$work/state-info" -- "$flash" --debug info >/dev/null 2>"$work/info.log"
+"$sim" --state "$work/state-read" -- "$flash" --debug save-ext 0 114688 "$work/ext.bin" \
+    >/dev/null 2>"$work/read.log"
+info_wall=$(wall "$sim" --state "$work/state-info" -- "$flash" info)
+read_wall=$(wall "$sim" --state "$work/state-read" -- "$flash" save-ext 0 114688 "$work/ext.bin")
+per_transfer_ms=$(awk -v a="$read_wall" -v b="$info_wall" -v n="$(transfers "$work/read.log")" \
+    -v m="$(transfers "$work/info.log")" 'BEGIN { printf "%.3f", 1000 * (a - b) / (n - m) }')
+
+"$sim" --state "$work/state-count" -- "$flash" --debug upgrade "$work/firmware.upg" \
+    >/dev/null 2>"$work/upgrade.log"
+count=$(transfers "$work/upgrade.log")
+"$sim" --state "$work/state-upgrade" -- /usr/bin/time -f '%e %U %S' -o "$work/upgrade.time" \
+    "$flash" upgrade "$work/firmware.upg" >/dev/null 2>&1
+read -r upgrade_wall user sys <"$work/upgrade.time"
+awk -v w="$upgrade_wall" -v p="$application_start_ms" -v n="$count" -v t="$per_transfer_ms" \
+    -v u="$user" -v s="$sys" 'BEGIN {
+    model = p / 1000 + n * t / 1000
+    printf "upgrade wall time %.2f s; model %.2f s = pauses %.2f s + %d transfers x %.3f ms (%.0f %% of the model)\n",
+           w, model, p / 1000, n, t, 100 * w / model
+    printf "tq470-flash CPU time per upgrade: %.2f s (user %.2f + sys %.2f)\n", u + s, u, s }'
+
+echo "== window stall during a mismatch run =="
+if [ -n "$probe" ]; then
+    QT_QPA_PLATFORM=offscreen "$probe" 2>/dev/null | grep 'largest window stall' || echo "largest window stall: n/a"
+else
+    echo "largest window stall: n/a (tq470-window-stall not built)"
+fi
