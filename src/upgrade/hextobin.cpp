@@ -81,6 +81,25 @@ int hexDigitValue(char c)
     return DigitValues[uchar(c)];
 }
 
+// The value of two hex digits side by side, indexed by the first character times 256 plus the
+// second; -1 when either is no hex digit.
+using DigitPairValues = std::array<qint16, ByteValues * ByteValues>;
+
+const DigitPairValues &digitPairValues()
+{
+    static const DigitPairValues values = [] {
+        DigitPairValues table{};
+        for (int high = 0; high < ByteValues; ++high)
+            for (int low = 0; low < ByteValues; ++low)
+                table[size_t(high * ByteValues + low)] =
+                    DigitValues[high] < 0 || DigitValues[low] < 0
+                        ? qint16(NotHex)
+                        : qint16(DigitValues[high] << 4 | DigitValues[low]);
+        return table;
+    }();
+    return values;
+}
+
 // Hex digits only: no sign, blank or "0x" that a general number parser would let through.
 bool parseHex(const char *line, int length, int position, int digits, quint32 *value)
 {
@@ -223,14 +242,15 @@ int parseRecord(const char *line, int length, Record *record)
     quint32 sum = record->count + (record->address >> 8) + record->address + record->type;
     if (DataPosition + ByteDigits * int(record->count) > length)
         return badData;
-    const char *digits = line + DataPosition;
+    const uchar *digits = reinterpret_cast<const uchar *>(line) + DataPosition;
+    const DigitPairValues &pairs = digitPairValues();
     // Any digit that is none makes the record bad data, wherever it is: checked once at the end.
     int notHex = 0;
     for (quint32 i = 0; i < record->count; ++i) {
-        const int high = hexDigitValue(digits[ByteDigits * i]);
-        const int low = hexDigitValue(digits[ByteDigits * i + 1]);
-        notHex |= high | low;
-        const quint8 byte = quint8(uint(high) << 4 | uint(low));
+        const int value =
+            pairs[size_t(digits[ByteDigits * i] * ByteValues + digits[ByteDigits * i + 1])];
+        notHex |= value;
+        const quint8 byte = quint8(value);
         record->data[i] = byte;
         sum += byte;
     }
