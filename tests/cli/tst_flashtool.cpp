@@ -310,6 +310,47 @@ private Q_SLOTS:
                          .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize),
                      UpgradeFile::applicationPart(image));
     }
+    // SIGTERM to tq470-sim reaches the command: the worker stops between two requests, the
+    // command ends the bar, says how far the device got and exits 130.
+    void interrupted_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<bool>("applicationWritten");
+        QTest::newRow("in the application's pages") << "Writting firmware ... "
+                                                     << "the application is partly written; "
+                                                     << false;
+        QTest::newRow("in the external flash's write")
+            << "Writting External Flash ... "
+            << "the application is written, the external flash (not yet|partly); " << true;
+    }
+    void interrupted()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, stage);
+        QFETCH(bool, applicationWritten);
+        const QByteArray image = writeUpgradeFile();
+        QProcess sim;
+        sim.start(TQ470_SIM, {"--state", "dev", "--", TQ470_FLASH, "upgrade", "fw.upg"});
+        QByteArray out;
+        while (!out.contains(line.toLatin1() + '\n') && sim.waitForReadyRead(ProcessTimeoutMs))
+            out += sim.readAllStandardOutput();
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(ProcessTimeoutMs));
+        out += sim.readAllStandardOutput();
+        QCOMPARE(sim.exitCode(), 130);
+        QVERIFY2(out.endsWith(line.toLatin1() + "\n"), out);
+        verifyMatches(QString::fromLatin1(sim.readAllStandardError()),
+                      "%\ntq470-flash: upgrade interrupted: " + stage +
+                          "the device stays in its bootloader until a rerun of the upgrade "
+                          "repairs it\n$");
+        QCOMPARE(storedMode(), "bootloader");
+        QCOMPARE(fileContents("dev/internal.bin").mid(UpgradeFile::ApplicationOffset,
+                                                       UpgradeFile::ApplicationSize) ==
+                     UpgradeFile::applicationPart(image),
+                 applicationWritten);
+    }
+
     void command()
     {
         QFETCH(QString, sim);
