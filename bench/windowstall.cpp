@@ -65,7 +65,8 @@ int main(int argc, char *argv[])
     qint64 largest = 0;
     // Queued behind the worker's last texts.
     bool workerDone = false;
-    QObject::connect(worker, &QThread::finished, &application, [&workerDone] { workerDone = true; });
+    QObject::connect(worker, &QThread::finished, &application,
+                     [&workerDone] { workerDone = true; });
     QTimer tick;
     tick.setInterval(TickMs);
     QObject::connect(&tick, &QTimer::timeout, [&] {
@@ -84,9 +85,8 @@ int main(int argc, char *argv[])
 
     std::printf("largest window stall: %lld ms\n", static_cast<long long>(largest / NsPerMs));
     const QTextBrowser *const view = window->findChild<QTextBrowser *>();
-    const bool dumped =
-        !worker->succeeded() && view &&
-        view->toPlainText().contains(QLatin1String(SecondDumpTitle));
+    const bool dumped = !worker->succeeded() && view &&
+                        view->toPlainText().contains(QLatin1String(SecondDumpTitle));
     if (!dumped)
         std::fprintf(stderr, "the run did not end with the two dumps\n");
     window.reset();
