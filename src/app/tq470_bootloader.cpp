@@ -6,6 +6,7 @@
 #include "hexdump.h"
 #include "hextobin.h"
 #include "productionserial.h"
+#include "slicedlog.h"
 #include "tq470_bootloaderclass.h"
 #include "upgradefile.h"
 #include "upgradeimagebuilder.h"
@@ -93,7 +94,10 @@ TQ470_Bootloader::TQ470_Bootloader(QWidget *parent)
 
     upgrader = new Upgrader(usb);
 
-    connect(upgrader, &Upgrader::sendText, ui->txt, &QTextBrowser::append);
+    // The worker's dumps are long: they are appended in slices so that the window keeps
+    // answering. Every other line waits for them, to keep the order.
+    log = new SlicedLog(ui->txt);
+    connect(upgrader, &Upgrader::sendText, log, &SlicedLog::append);
     connect(upgrader, &Upgrader::sendPercent, ui->progressBarFlash, &QProgressBar::setValue);
     // The file choice must not change under a running upgrade: the button comes back when the
     // worker has ended.
@@ -119,19 +123,19 @@ void TQ470_Bootloader::slotpushButtonConnect(bool)
     qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonConnect(bool t)");
     const char *const outcome = usb->connect() == 0 ? "Connect OK" : "Connect ERROR";
     qCDebug(tq470Debug, "%s", outcome);
-    ui->txt->append(QLatin1String(outcome));
+    log->appendNow(QLatin1String(outcome));
 }
 
 void TQ470_Bootloader::slotpushButtonDisconnect(bool)
 {
     usb->disconnect();
     qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonDisconnect(bool t)");
-    ui->txt->clear();
+    log->clear();
     const QList<DisconnectDataFile::Draw> draws = DisconnectDataFile::drawPermutation();
     // A file that cannot be written goes unreported; the numbers still reach the log.
     DisconnectDataFile::write(QLatin1String(DisconnectDataFile::FileName), draws);
     for (const DisconnectDataFile::Draw &draw : draws)
-        ui->txt->append(DisconnectDataFile::logLine(draw));
+        log->appendNow(DisconnectDataFile::logLine(draw));
 }
 
 void TQ470_Bootloader::slotpushButtonRead(bool)
@@ -237,9 +241,9 @@ void TQ470_Bootloader::slotpushButtonWriteExternalFlash(bool)
     QByteArray sent;
     const bool written =
         ExternalFlashTools(*usb).fill(address, length, externalWriteData.value(), &sent);
-    ui->txt->clear();
+    log->clear();
     for (const QString &entry : ExternalFlashTools::fillReport(address, length, sent))
-        ui->txt->append(entry);
+        log->appendNow(entry);
     if (!written)
         FailureBox::show(this, tr("WriteExternalFlashToAddress"));
 }
@@ -262,7 +266,7 @@ void TQ470_Bootloader::slotpushButtonReadExternalFlash(bool)
 void TQ470_Bootloader::slotpushButtonCreateUpg(bool)
 {
     qCDebug(tq470Debug, "TQ470_Bootloader::slotpushButtonCreateUpg(bool t)");
-    ui->txt->clear();
+    log->clear();
 
     const QString hexFileName = QFileDialog::getOpenFileName(
         this, tr("Open File"), buildStartDirectory(HexBuildDirectory), tr("Hex (*.hex)"));
@@ -288,7 +292,7 @@ void TQ470_Bootloader::slotpushButtonCreateUpg(bool)
 void TQ470_Bootloader::slotpushButtonCreateBootBin(bool)
 {
     // This command names itself in the log, not on the debug output.
-    ui->txt->append(QStringLiteral("TQ470_Bootloader::slotpushButtonCreateBootBin(bool t)"));
+    log->appendNow(QStringLiteral("TQ470_Bootloader::slotpushButtonCreateBootBin(bool t)"));
 
     const QString hexFileName =
         QFileDialog::getOpenFileName(this, tr("Open File"), QStringLiteral("."), tr("Hex (*.hex)"));
@@ -317,7 +321,7 @@ void TQ470_Bootloader::slotpushButtonCreateBootBin(bool)
             return;
         serial += item;
     }
-    ui->txt->append(serial);
+    log->appendNow(serial);
 
     QByteArray image;
     const int result = BootImageBuilder::build(hexFileName, serial, &image);
@@ -334,14 +338,14 @@ void TQ470_Bootloader::slotpushButtonCreateBootBin(bool)
         reportCannotWrite(binFileName, error);
         return;
     }
-    ui->txt->append(QStringLiteral("New bootloader + serial:"));
-    ui->txt->append(binFileName);
+    log->appendNow(QStringLiteral("New bootloader + serial:"));
+    log->appendNow(binFileName);
 }
 
 void TQ470_Bootloader::reportHexToBinError(int result)
 {
     const QString text = tr("HexToBin error: %1)").arg(result);
-    ui->txt->append(text);
+    log->appendNow(text);
     FailureBox::show(this, text);
 }
 
@@ -355,9 +359,9 @@ void TQ470_Bootloader::reportCannotWrite(const QString &fileName, const QString 
 void TQ470_Bootloader::showReadOutcome(bool succeeded, const QByteArray &data,
                                        const QString &failedOperation)
 {
-    ui->txt->clear();
+    log->clear();
     if (succeeded)
-        ui->txt->append(QString::fromLatin1(HexDump(data.constData(), int(data.size()))));
+        log->appendNow(QString::fromLatin1(HexDump(data.constData(), int(data.size()))));
     else
         FailureBox::show(this, failedOperation);
 }

@@ -10,6 +10,7 @@
 #include <QDate>
 #include <QMainWindow>
 
+class SlicedLog;
 class TQ470_BootloaderClass;
 class USBTQ470;
 class Upgrader;
@@ -54,6 +55,7 @@ private:
     USBTQ470 *usb = nullptr;
     Upgrader *upgrader = nullptr;
     TQ470_BootloaderClass *ui = nullptr;
+    SlicedLog *log = nullptr;
     QDate fixedToday;
 
     // The service commands' inputs, each remembered for the life of the process.

@@ -12,8 +12,14 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <iterator>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +34,46 @@ const char *const BarLabels[] = {"Flash", "External Flash Write", "External Flas
 
 constexpr char SerialLine[] = "^\\d{%1}";
 constexpr double MsPerSecond = 1000.0;
+
+// The worker's line before the first page is written.
+constexpr char WritingFirmwareLine[] = "Writting firmware ... ";
+
+constexpr int StopSignals[] = {SIGINT, SIGTERM};
+
+// The handlers only write a byte into this pipe; its reading end wakes the event loop.
+int stopPipe[2] = {-1, -1};
+
+void signalStop(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+// Returns false when the pipe cannot be made; the run then keeps the default handling.
+bool catchStopSignals(struct sigaction (&previous)[std::size(StopSignals)])
+{
+    if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = signalStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < std::size(StopSignals); ++i)
+        sigaction(StopSignals[i], &action, &previous[i]);
+    return true;
+}
+
+void releaseStopSignals(const struct sigaction (&previous)[std::size(StopSignals)])
+{
+    for (std::size_t i = 0; i < std::size(StopSignals); ++i)
+        sigaction(StopSignals[i], &previous[i], nullptr);
+    for (int &end : stopPipe) {
+        ::close(end);
+        end = -1;
+    }
+}
 
 } // namespace
 
@@ -78,13 +124,30 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
                      [this](int percent) { showProgress(Bar::ExternalFlashVerify, percent); });
     QObject::connect(&upgrader, &QThread::finished, &receiver, [&loop] { loop.quit(); });
 
+    struct sigaction previous[std::size(StopSignals)] = {};
+    const bool catching = catchStopSignals(previous);
+    std::unique_ptr<QSocketNotifier> stopNotifier;
+    if (catching) {
+        stopNotifier = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
+        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &receiver,
+                         [&upgrader] {
+                             char bytes[16];
+                             while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
+                             }
+                             upgrader.requestStop();
+                         });
+    }
     upgrader.slotSetFileName(fileName);
     upgrader.start(QThread::InheritPriority);
     loop.exec();
     upgrader.wait();
+    stopNotifier.reset();
+    if (catching)
+        releaseStopSignals(previous);
     finishLiveBar();
     const ConnectFailure failure = device.lastConnectFailure();
     const bool succeeded = upgrader.succeeded();
+    const bool interrupted = upgrader.stopped();
     if (jsonReport) {
         // The worker's second line is the serial the device gave.
         QString serial = serialChoice;
@@ -98,11 +161,15 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
         jsonReport->insert(QStringLiteral("file"), fileName);
         jsonReport->insert(QStringLiteral("serial"), serial);
         jsonReport->insert(QStringLiteral("result"),
-                           succeeded ? QStringLiteral("ok") : QStringLiteral("failed"));
+                           succeeded     ? QStringLiteral("ok")
+                           : interrupted ? QStringLiteral("interrupted")
+                                         : QStringLiteral("failed"));
         jsonReport->insert(QStringLiteral("seconds"), double(clock.elapsed()) / MsPerSecond);
         jsonReport->insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
         // The worker's last line says where it stopped.
-        if (!succeeded && failure.accessRefused())
+        if (interrupted)
+            jsonReport->insert(QStringLiteral("reason"), reachedStage());
+        else if (!succeeded && failure.accessRefused())
             jsonReport->insert(QStringLiteral("reason"), ConnectReport::accessRefused(failure));
         else if (!succeeded)
             jsonReport->insert(QStringLiteral("reason"), log.value(log.size() - 1));
@@ -110,6 +177,12 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
 
     if (succeeded)
         return FlashTool::ExitSuccess;
+    if (interrupted) {
+        err << QCoreApplication::applicationName() << ": upgrade interrupted: " << reachedStage()
+            << "\n";
+        err.flush();
+        return ExitInterrupted;
+    }
     err << QCoreApplication::applicationName() << ": the upgrade of the device did not complete\n";
     if (failure.accessRefused())
         err << QCoreApplication::applicationName() << ": " << ConnectReport::accessRefused(failure)
@@ -118,8 +191,32 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
     return FlashTool::ExitFailure;
 }
 
+// Told from the worker's reports, which all arrive before its end.
+QString UpgradeCommand::reachedStage() const
+{
+    const int flash = reached[size_t(Bar::Flash)];
+    const int externalWrite = reached[size_t(Bar::ExternalFlashWrite)];
+    if (!writingStarted)
+        return QStringLiteral("nothing was written, the device holds its previous firmware; run "
+                              "the upgrade again");
+    QString stage;
+    if (flash < FullPercent)
+        stage = QStringLiteral("the application is partly written");
+    else if (externalWrite < 0)
+        stage = QStringLiteral("the application is written, the external flash not yet");
+    else if (externalWrite < FullPercent)
+        stage = QStringLiteral("the application is written, the external flash partly");
+    else
+        stage = QStringLiteral("the application and the external flash are written but not "
+                               "verified");
+    return stage + QStringLiteral("; the device stays in its bootloader until a rerun of the "
+                                  "upgrade repairs it");
+}
+
 void UpgradeCommand::showText(const QString &text)
 {
+    if (text == QLatin1String(WritingFirmwareLine))
+        writingStarted = true;
     log << text;
     finishLiveBar();
     out << text << '\n';
@@ -128,6 +225,7 @@ void UpgradeCommand::showText(const QString &text)
 
 void UpgradeCommand::showProgress(Bar bar, int percent)
 {
+    reached[size_t(bar)] = percent;
     int &last = lastShown[size_t(bar)];
     if (liveProgress) {
         if (percent == last && liveBarOpen && liveBar == bar)

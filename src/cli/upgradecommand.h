@@ -11,9 +11,15 @@
 // "tq470-flash upgrade FILE.upg": the window's upgrade without the window. The worker's log
 // lines go to standard output as they come; the three progress bars go to standard error,
 // redrawn in place on a terminal and as a line every ten percent otherwise.
+//
+// SIGINT and SIGTERM during the run stop the worker at its next request boundary; the command
+// then says how far the device got and exits with ExitInterrupted.
 class UpgradeCommand
 {
 public:
+    // The shell's code for a command ended by SIGINT.
+    static constexpr int ExitInterrupted = 130;
+
     UpgradeCommand(QTextStream &out, QTextStream &err);
 
     // Runs one upgrade to its end. The exit code is FlashTool's: success only when every page
@@ -32,6 +38,7 @@ private:
     void showProgress(Bar bar, int percent);
     void drawLiveBar(Bar bar, int percent);
     void finishLiveBar();
+    QString reachedStage() const;
 
     QTextStream &out;
     QTextStream &err;
@@ -41,6 +48,9 @@ private:
     Bar liveBar = Bar::Flash;
     // Per bar: the percent last drawn live, or the tenth last printed as a line.
     std::array<int, BarCount> lastShown{-1, -1, -1};
+    // Per bar: the last percent reported, -1 before the first.
+    std::array<int, BarCount> reached{-1, -1, -1};
+    bool writingStarted = false;
 };
 
 #endif

@@ -32,6 +32,8 @@ USBTQ470::~USBTQ470() = default;
 int USBTQ470::ReadMemoryFromAddress(char *buffer, quint32 address, quint32 length)
 {
     while (length > 0) {
+        if (stopRequested())
+            return -1;
         const quint32 n = qMin(length, MemoryReadChunk);
         if (control_receive(RequestReadMemory, addressLow(address), addressHigh(address), buffer,
                             int(n)) != int(n))
@@ -57,6 +59,8 @@ int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint3
     const quint32 total = length;
     int retries = ExternalFlashRetries;
     while (length > 0) {
+        if (stopRequested())
+            return -1;
         const quint32 n = qMin(length, ExternalFlashReadChunk);
         if (control_receive(RequestReadExternalFlash, addressLow(address), addressHigh(address),
                             buffer, int(n)) == int(n)) {
@@ -76,6 +80,8 @@ int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32
     const quint32 total = length;
     int retries = ExternalFlashRetries;
     while (length > 0) {
+        if (stopRequested())
+            return -1;
         const quint32 n = qMin(length, ExternalFlashWriteChunk);
         if (control_send(RequestWriteExternalFlash, addressLow(address), addressHigh(address),
                          buffer, int(n)) == int(n)) {

@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <atomic>
+
 // The Tq470 bootloader: a UsbDevice fixed to the bootloader's ids whose operations are the
 // bootloader's vendor requests. Long transfers are cut into the chunk sizes each request
 // allows; external-flash transfers retry and report their progress in percent.
@@ -23,9 +25,18 @@ public:
     void RunApplication();
     QByteArray ReadSerialNumber();
 
+    // Any thread may ask the transfers of this object to stop: the long transfers end, failed,
+    // before their next request and the request is kept until cleared.
+    void requestStop() { stopFlag.store(true); }
+    void clearStopRequest() { stopFlag.store(false); }
+    bool stopRequested() const { return stopFlag.load(); }
+
 Q_SIGNALS:
     void sendPercentExtFlashWrite(int percent);
     void sendPercentExtFlashRead(int percent);
+
+private:
+    std::atomic<bool> stopFlag{false};
 };
 
 #endif

@@ -52,6 +52,21 @@ void Upgrader::slotSetFileName(QString name)
     fileName = std::move(name);
 }
 
+void Upgrader::requestStop()
+{
+    usb->requestStop();
+}
+
+bool Upgrader::stopped() const
+{
+    return !succeeded() && stopping();
+}
+
+bool Upgrader::stopping() const
+{
+    return usb->stopRequested();
+}
+
 void Upgrader::run()
 {
     lastRunSucceeded = false;
@@ -83,12 +98,14 @@ void Upgrader::run()
 
     Q_EMIT sendPercent(0);
     usb->disconnect();
-    if (!connectDevice())
+    if (stopping() || !connectDevice())
         return;
     bool applicationRunning = false;
-    if (!identifyDevice(&applicationRunning))
+    if (stopping() || !identifyDevice(&applicationRunning))
         return;
-    if (applicationRunning && !resetIntoBootloader())
+    if (applicationRunning && (stopping() || !resetIntoBootloader()))
+        return;
+    if (stopping())
         return;
 
     Q_EMIT sendText(tr("Writting firmware ... "));
@@ -193,8 +210,11 @@ bool Upgrader::writeApplication(const QByteArray &application)
         const quint32 length = qMin(PageSize, remaining);
         plainPage.fill(ErasedByte);
         std::memcpy(plainPage.data(), application.constData() + offset, length);
+        if (stopping())
+            return false;
         if (!writeVerifiedPage(plainPage, ApplicationBase + offset, page, readBack)) {
-            Q_EMIT sendText(tr("ERROR"));
+            if (!stopping())
+                Q_EMIT sendText(tr("ERROR"));
             return false;
         }
         offset += PageSize;
@@ -209,7 +229,7 @@ bool Upgrader::writeApplication(const QByteArray &application)
 bool Upgrader::writeVerifiedPage(const QByteArray &plainPage, quint32 address, QByteArray &page,
                                  QByteArray &readBack)
 {
-    for (int attempt = 1; attempt <= PageAttempts; ++attempt) {
+    for (int attempt = 1; attempt <= PageAttempts && !stopping(); ++attempt) {
         page.replace(0, plainPage.size(), plainPage);
         if (usb->WritePageToAddress(page.data(), address) != 0) {
             qCDebug(tq470Debug, "page write ERROR");
@@ -234,7 +254,8 @@ bool Upgrader::writeExternalFlash(const QByteArray &external)
     Q_EMIT sendText(tr("Writting External Flash ... "));
     if (usb->WriteExternalFlashToAddress(encoded.data(), UpgradeExternalBase,
                                          UpgradeExternalSize) != 0) {
-        Q_EMIT sendText(tr("Error"));
+        if (!stopping())
+            Q_EMIT sendText(tr("Error"));
         return false;
     }
     Q_EMIT sendText(tr("OK"));
@@ -243,7 +264,8 @@ bool Upgrader::writeExternalFlash(const QByteArray &external)
     QByteArray readBuffer(int(UpgradeExternalSize), ErasedByte);
     if (usb->ReadExternalFlashFromAddress(readBuffer.data(), UpgradeExternalBase,
                                           UpgradeExternalSize) != 0) {
-        Q_EMIT sendText(tr("Error"));
+        if (!stopping())
+            Q_EMIT sendText(tr("Error"));
         return false;
     }
     DecodeBuffer(readBuffer.data(), int(readBuffer.size()));

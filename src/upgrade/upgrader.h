@@ -58,6 +58,13 @@ public:
     // application started. Meaningful once the thread has finished.
     bool succeeded() const { return lastRunSucceeded.load(); }
 
+    // Any thread: the run ends at its next request boundary, without a failure text, and
+    // leaves the device as far as it got. The request stays on the device object until its
+    // clearStopRequest.
+    void requestStop();
+    // True when the last run ended short of success because a stop was requested.
+    bool stopped() const;
+
 Q_SIGNALS:
     void sendText(QString text);
     void sendPercent(int percent);
@@ -79,6 +86,7 @@ private:
                            QByteArray &readBack);
     bool writeExternalFlash(const QByteArray &external);
     void startApplication();
+    bool stopping() const;
 
     USBTQ470 *usb;
     // Set from the GUI thread, also while a run is going.

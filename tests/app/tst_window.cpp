@@ -2,6 +2,7 @@
 #include "dialogscript.h"
 #include "intelhextext.h"
 #include "simtestsupport.h"
+#include "slicedlog.h"
 #include "testchecks.h"
 #include "tq470_bootloader.h"
 #include "upgradefile.h"
@@ -105,6 +106,38 @@ private Q_SLOTS:
         QVERIFY(worker->isRunning() && !button->isEnabled());
         delete std::exchange(window, nullptr);
         QVERIFY(worker->isFinished() && worker->succeeded());
+    }
+
+    // Texts appended in slices end up as the same text as each appended at once.
+    void slicedLog_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QString dump = " src address: 0x0\n";
+        for (int line = 0; line < 900; ++line)
+            dump += QStringLiteral("0x%1: 3c 62 3e < <b> >\n").arg(line * 16, 4, 16, QChar('0'));
+        QTest::newRow("dump of 900 lines, a line behind it") << QStringList{dump, "OK"};
+        QTest::newRow("short lines, a dump without its last line break, another behind it")
+            << QStringList{"Error", dump.chopped(1), "x", dump};
+        QTest::newRow("a long text whose first line opens a tag goes whole, one long line")
+            << QStringList{"<b>bold</b>\n" + dump, QString(3 * SlicedLog::SliceChars, 'a')};
+    }
+    void slicedLog()
+    {
+        QFETCH(QStringList, texts);
+        QTextBrowser once, inSlices;
+        SlicedLog log(&inSlices);
+        for (const QString &text : std::as_const(texts)) {
+            once.append(text);
+            log.append(text);
+        }
+        QVERIFY(!log.idle());
+        QTRY_VERIFY(log.idle());
+        QCOMPARE(inSlices.toPlainText(), once.toPlainText());
+        for (const QString &text : {texts.constLast(), QStringLiteral("at once")})
+            once.append(text);
+        log.append(texts.constLast());
+        log.appendNow("at once");
+        QCOMPARE(inSlices.toPlainText(), once.toPlainText());
     }
 
     // dialogs: each dialog met (see DialogScript); log, debug: patterns for the log and the

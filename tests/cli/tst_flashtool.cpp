@@ -310,6 +310,43 @@ private Q_SLOTS:
                          .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize),
                      UpgradeFile::applicationPart(image));
     }
+    // SIGTERM to tq470-sim reaches the command: the worker stops between two requests, the
+    // command ends the bar, says how far the device got and exits 130.
+    void interrupted_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("applicationWritten");
+        QTest::newRow("in the application's pages") << "Writting firmware ... " << false;
+        QTest::newRow("in the external flash's write") << "Writting External Flash ... " << true;
+    }
+    void interrupted()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, applicationWritten);
+        const QByteArray image = writeUpgradeFile();
+        QProcess sim;
+        sim.start(TQ470_SIM, {"--state", "dev", "--", TQ470_FLASH, "upgrade", "fw.upg"});
+        QByteArray out;
+        while (!out.contains(line.toLatin1() + '\n') && sim.waitForReadyRead(ProcessTimeoutMs))
+            out += sim.readAllStandardOutput();
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(ProcessTimeoutMs) && sim.exitCode() == 130);
+        QVERIFY(out.append(sim.readAllStandardOutput()).endsWith(line.toLatin1() + "\n"));
+        QByteArray sent = UpgradeFile::externalPart(image).left(256); // the first chunk
+        EncodeBuffer(sent.data(), int(sent.size()));
+        const QString external =
+            fileContents("dev/external.bin").startsWith(sent) ? "partly" : "not yet";
+        verifyMatches(sim.readAllStandardError(),
+                      "%\ntq470-flash: upgrade interrupted: the application is " +
+                          (applicationWritten ? "written, the external flash " + external
+                                              : "partly written") +
+                          "; the device stays in its bootloader until a rerun .*\n$");
+        QCOMPARE(fileContents("dev/internal.bin")
+                         .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize) ==
+                     UpgradeFile::applicationPart(image),
+                 applicationWritten);
+    }
+
     void command()
     {
         QFETCH(QString, sim);
