@@ -7,6 +7,8 @@
 #include "debuglog.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
 
 using namespace Bootloader;
 
@@ -66,6 +68,8 @@ int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint3
             Q_EMIT sendPercentExtFlashRead(percentDone(total, length));
         } else if (retries-- == 0) {
             return -1;
+        } else {
+            awaitReturn();
         }
     }
     return 0;
@@ -85,15 +89,37 @@ int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32
             Q_EMIT sendPercentExtFlashWrite(percentDone(total, length));
         } else if (retries-- == 0) {
             return -1;
+        } else {
+            awaitReturn();
         }
     }
     return 0;
 }
 
-void USBTQ470::RunApplication()
+bool USBTQ470::RunApplication()
 {
     qCDebug(tq470Debug) << "USBTQ470::RunApplication(void)";
-    control_send(RequestRunApplication, 0, 0, nullptr, 0);
+    return control_send(RequestRunApplication, 0, 0, nullptr, 0) >= 0;
+}
+
+// A failed transfer has closed the device; the next transfer would connect again at once and,
+// while a port resets, find nothing. An open device, or one that answers at once, costs the
+// same single connect that the next transfer would make.
+bool USBTQ470::awaitReturn(int waitMs)
+{
+    if (connection_status() == 0)
+        return true;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (;;) {
+        if (connect() == 0)
+            return true;
+        if (elapsed.elapsed() + DropOutPollMs > waitMs) {
+            qCDebug(tq470Debug, "device not back after %d ms", waitMs);
+            return false;
+        }
+        QThread::msleep(DropOutPollMs);
+    }
 }
 
 QByteArray USBTQ470::ReadSerialNumber()

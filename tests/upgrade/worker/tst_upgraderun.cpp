@@ -111,9 +111,11 @@ private Q_SLOTS:
             row(name, boot, {}, {text}, 0, -1, 0, 0, External::Erased, bytes);
         };
 
-        row("success from the bootloader, with page retries", boot,
-            {"stall:request=0x03:nth=5:times=2", "stall:request=0x01:nth=20",
-             "corrupt:request=0x01:nth=40"},
+        row("success from the bootloader, with retried version read, pages and verify read",
+            boot,
+            {"stall:request=0x01:nth=1", "stall:request=0x03:nth=5:times=2",
+             "stall:request=0x01:nth=20", "corrupt:request=0x01:nth=40",
+             "corrupt:request=0x05:nth=100"},
             verify + QStringList{"OK"}, AnyCount, All, All + 4, All, External::Image);
         row("success from the application", app, {},
             reset + QStringList{"Disconnect", "Connect", "Serial:" + boot} + verify.mid(4) +
@@ -127,8 +129,9 @@ private Q_SLOTS:
         row("no device", "", {}, {"USB Timeout\nCheck USB Cable"}, Upgrader::ConnectTries);
         row("serial of 10 bytes ending in a", app + 'a', {},
             QStringList{app + 'a'} + found.mid(1, 2) + QStringList{"Serial:" + app + 'a'}, 1);
-        row("version block unreadable", boot, {"stall:request=0x01:nth=1"},
-            {boot, "Bootloader Version Read Error"}, 1);
+        row("version block unreadable three times", boot,
+            {"stall:request=0x01:address=0x8003fd0"}, {boot, "Bootloader Version Read Error"},
+            Upgrader::IdentifyAttempts);
         row("page fails on every attempt, written twice, verified once", boot,
             {"stall:request=0x03:times=2" + broken, "corrupt:request=0x01" + broken},
             found + QStringList{"ERROR"}, AnyCount, BrokenPage, BrokenPage + 3, BrokenPage + 1);
@@ -136,10 +139,19 @@ private Q_SLOTS:
             written + QStringList{"Error"}, AnyCount, All, All, All);
         row("external flash read fails", boot, {"stall:request=0x05"},
             verify + QStringList{"Error"}, AnyCount, All, All, All, External::Image);
-        row("external flash mismatch", boot, {"corrupt:request=0x06:address=0x200"},
+        row("external flash differs after every write", boot,
+            {"corrupt:request=0x06:address=0x200"},
             verify + QStringList{"Error", "read_buffer", "<dump of what was read>",
                                  "ext_datas.data()", "<dump of the image>"},
             1, All, All, All, External::Differs);
+        row("device leaves the bus for 300 ms during the external flash write", boot,
+            {"unplug:request=0x06:nth=200:replug=300"}, verify + QStringList{"OK"}, AnyCount, All,
+            All, All, External::Image);
+        row("start never acknowledged", boot, {"stall:request=0x04"},
+            verify + QStringList{"OK", "The firmware is written and verified, but its start could "
+                                       "not be confirmed: replug the Tq470, or start it with "
+                                       "\"tq470-flash run\""},
+            AnyCount, All, All, All, External::Image);
         row("device never returns after the reset", app, {"unplug:request=0x04"}, noReturn,
             1 + Upgrader::BootloaderConnectFailures);
         row("device keeps its application after the reset", app, {"stall:request=0x04"}, noReturn,
