@@ -115,7 +115,7 @@ private Q_SLOTS:
             boot,
             {"stall:request=0x01:nth=1", "stall:request=0x03:nth=5:times=2",
              "stall:request=0x01:nth=20", "corrupt:request=0x01:nth=40",
-             "corrupt:request=0x05:nth=100"},
+             "corrupt:request=0x05:nth=100", "corrupt:request=0x06:nth=300"},
             verify + QStringList{"OK"}, AnyCount, All, All + 4, All, External::Image);
         row("success from the application", app, {},
             reset + QStringList{"Disconnect", "Connect", "Serial:" + boot} + verify.mid(4) +
@@ -144,8 +144,9 @@ private Q_SLOTS:
             verify + QStringList{"Error", "read_buffer", "<dump of what was read>",
                                  "ext_datas.data()", "<dump of the image>"},
             1, All, All, All, External::Differs);
-        row("device leaves the bus for 300 ms during the external flash write", boot,
-            {"unplug:request=0x06:nth=200:replug=300"}, verify + QStringList{"OK"}, AnyCount, All,
+        row("device leaves the bus for 300 ms during the external flash write, first start "
+            "stalls",
+            boot, {"unplug:request=0x06:nth=200:replug=300", "stall:request=0x04:nth=1"}, verify + QStringList{"OK"}, AnyCount, All,
             All, All, External::Image);
         row("start never acknowledged", boot, {"stall:request=0x04"},
             verify + QStringList{"OK", "The firmware is written and verified, but its start could "
@@ -208,9 +209,13 @@ private Q_SLOTS:
 
         const QList<LoggedRequest> requests = device->requestLog();
         QVERIFY(s.pagesDone >= 0 || requests.isEmpty());
-        QCOMPARE(int(std::count_if(requests.begin(), requests.end(),
-                                   [](const LoggedRequest &r) { return r.request == 0x03; })),
-                 s.pageWrites);
+        const auto sent = [&](quint8 request) {
+            return int(std::count_if(requests.begin(), requests.end(),
+                                     [&](const LoggedRequest &r) { return r.request == request; }));
+        };
+        QCOMPARE(sent(RequestWritePage), s.pageWrites);
+        if (s.log.last().startsWith(QLatin1String("The firmware is written")))
+            QCOMPARE(sent(RequestRunApplication), 1 + Upgrader::StartResends);
         const int storedBytes = s.pagesStored * int(PageSize);
         QCOMPARE(device->readInternal(ApplicationBase, int(ApplicationSize)),
                  UpgradeFile::applicationPart(plain).left(storedBytes) +
