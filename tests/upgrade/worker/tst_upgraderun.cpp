@@ -28,6 +28,7 @@ constexpr int BrokenPage = 5, All = int(ApplicationPages);
 constexpr int AnyCount = -1;
 constexpr int LockRuns = 20;
 constexpr char Erased = char(0xFF);
+constexpr quint8 VendorTypeMask = 0x60, VendorType = 0x40; // bmRequestType's type bits
 enum class External { Erased, Image, Differs };
 
 struct Scenario
@@ -41,6 +42,7 @@ struct Scenario
     int pagesStored = 0;
     External external = External::Erased;
     QByteArray file;
+    int externalWrites = AnyCount;
 };
 
 // The worker and what it sent. Qt's wait is invisible to a thread sanitizer: the flag stored as
@@ -102,10 +104,12 @@ private Q_SLOTS:
         const auto row = [&](const char *name, const QByteArray &serial, const QStringList &faults,
                              const QStringList &log, int connects, int pagesDone = 0,
                              int pageWrites = 0, int pagesStored = 0,
-                             External external = External::Erased, const QByteArray &file = {}) {
+                             External external = External::Erased, const QByteArray &file = {},
+                             int externalWrites = AnyCount) {
             QTest::newRow(name) << Scenario{serial,      faults,    log,
                                             connects,    pagesDone, pageWrites,
-                                            pagesStored, external,  file.isEmpty() ? valid : file};
+                                            pagesStored, external,  file.isEmpty() ? valid : file,
+                                            externalWrites};
         };
         const auto file = [&](const char *name, const QByteArray &bytes, const char *text) {
             row(name, boot, {}, {text}, 0, -1, 0, 0, External::Erased, bytes);
@@ -116,7 +120,8 @@ private Q_SLOTS:
             {"stall:request=0x01:nth=1", "stall:request=0x03:nth=5:times=2",
              "stall:request=0x01:nth=20", "corrupt:request=0x01:nth=40",
              "corrupt:request=0x05:nth=100", "corrupt:request=0x06:nth=300"},
-            verify + QStringList{"OK"}, AnyCount, All, All + 4, All, External::Image);
+            verify + QStringList{"OK"}, AnyCount, All, All + 4, All, External::Image, {},
+            int(UpgradeExternalSize / ExternalFlashWriteChunk) + 2); // one chunk written again
         row("success from the application", app, {},
             reset + QStringList{"Disconnect", "Connect", "Serial:" + boot} + verify.mid(4) +
                 QStringList{"OK"},
@@ -209,11 +214,14 @@ private Q_SLOTS:
 
         const QList<LoggedRequest> requests = device->requestLog();
         QVERIFY(s.pagesDone >= 0 || requests.isEmpty());
-        const auto sent = [&](quint8 request) {
-            return int(std::count_if(requests.begin(), requests.end(),
-                                     [&](const LoggedRequest &r) { return r.request == request; }));
+        const auto sent = [&](quint8 request) { // vendor requests only: GET_DESCRIPTOR is 6 too
+            return int(std::count_if(requests.begin(), requests.end(), [&](const LoggedRequest &r) {
+                return r.request == request && (r.requestType & VendorTypeMask) == VendorType;
+            }));
         };
         QCOMPARE(sent(RequestWritePage), s.pageWrites);
+        if (s.externalWrites != AnyCount)
+            QCOMPARE(sent(RequestWriteExternalFlash), s.externalWrites);
         if (s.log.last().startsWith(QLatin1String("The firmware is written")))
             QCOMPARE(sent(RequestRunApplication), 1 + Upgrader::StartResends);
         const int storedBytes = s.pagesStored * int(PageSize);
