@@ -236,6 +236,10 @@ bool Upgrader::writeVerifiedPage(const QByteArray &plainPage, quint32 address, Q
                                  QByteArray &readBack)
 {
     for (int attempt = 1; attempt <= PageAttempts; ++attempt) {
+        // A failed transfer has closed the device: a connect that fails is tried again, and a
+        // device that left the bus is given time to return.
+        if (attempt > 1)
+            usb->awaitReturn();
         page.replace(0, plainPage.size(), plainPage);
         if (usb->WritePageToAddress(page.data(), address) != 0) {
             qCDebug(tq470Debug, "page write ERROR");

@@ -119,7 +119,7 @@ private Q_SLOTS:
             boot,
             {"stall:request=0x01:nth=1", "stall:request=0x03:nth=5:times=2",
              "stall:request=0x01:nth=20", "corrupt:request=0x01:nth=40",
-             "corrupt:request=0x05:nth=100", "corrupt:request=0x06:nth=300"},
+             "corrupt:request=0x05:address=0xc600:times=3", "corrupt:request=0x06:nth=300"},
             verify + QStringList{"OK"}, AnyCount, All, All + 4, All, External::Image, {},
             int(UpgradeExternalSize / ExternalFlashWriteChunk) + 2); // one chunk written again
         row("success from the application", app, {},
