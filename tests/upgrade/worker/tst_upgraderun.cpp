@@ -149,10 +149,12 @@ private Q_SLOTS:
             verify + QStringList{"Error", "read_buffer", "<dump of what was read>",
                                  "ext_datas.data()", "<dump of the image>"},
             1, All, All, All, External::Differs);
-        row("device leaves the bus for 300 ms during the external flash write, first start "
-            "stalls",
-            boot, {"unplug:request=0x06:nth=200:replug=300", "stall:request=0x04:nth=1"}, verify + QStringList{"OK"}, AnyCount, All,
-            All, All, External::Image);
+        row("device leaves the bus for 300 ms in a page and the external flash write, first "
+            "start stalls",
+            boot,
+            {"unplug:request=0x03:nth=50:replug=300", "unplug:request=0x06:nth=200:replug=300",
+             "stall:request=0x04:nth=1"},
+            verify + QStringList{"OK"}, AnyCount, All, All + 1, All, External::Image);
         row("start never acknowledged", boot, {"stall:request=0x04"},
             verify + QStringList{"OK", "The firmware is written and verified, but its start could "
                                        "not be confirmed: replug the Tq470, or start it with "
