@@ -58,6 +58,8 @@ int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint3
 {
     const quint32 total = length;
     int retries = ExternalFlashRetries;
+    // A device that stays away longer than one wait gets only the retries.
+    bool awaitDropOuts = true;
     while (length > 0) {
         const quint32 n = qMin(length, ExternalFlashReadChunk);
         if (control_receive(RequestReadExternalFlash, addressLow(address), addressHigh(address),
@@ -68,8 +70,8 @@ int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint3
             Q_EMIT sendPercentExtFlashRead(percentDone(total, length));
         } else if (retries-- == 0) {
             return -1;
-        } else {
-            awaitReturn();
+        } else if (awaitDropOuts) {
+            awaitDropOuts = awaitReturn();
         }
     }
     return 0;
@@ -79,6 +81,8 @@ int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32
 {
     const quint32 total = length;
     int retries = ExternalFlashRetries;
+    // A device that stays away longer than one wait gets only the retries.
+    bool awaitDropOuts = true;
     while (length > 0) {
         const quint32 n = qMin(length, ExternalFlashWriteChunk);
         if (control_send(RequestWriteExternalFlash, addressLow(address), addressHigh(address),
@@ -89,8 +93,8 @@ int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32
             Q_EMIT sendPercentExtFlashWrite(percentDone(total, length));
         } else if (retries-- == 0) {
             return -1;
-        } else {
-            awaitReturn();
+        } else if (awaitDropOuts) {
+            awaitDropOuts = awaitReturn();
         }
     }
     return 0;
