@@ -7,6 +7,8 @@
 #include "debuglog.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
 
 using namespace Bootloader;
 
@@ -58,6 +60,8 @@ int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint3
 {
     const quint32 total = length;
     int retries = ExternalFlashRetries;
+    // A device that stays away longer than one wait gets only the retries.
+    bool awaitDropOuts = true;
     while (length > 0) {
         if (stopRequested())
             return -1;
@@ -70,6 +74,8 @@ int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint3
             Q_EMIT sendPercentExtFlashRead(percentDone(total, length));
         } else if (retries-- == 0) {
             return -1;
+        } else if (awaitDropOuts) {
+            awaitDropOuts = awaitReturn();
         }
     }
     return 0;
@@ -79,6 +85,8 @@ int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32
 {
     const quint32 total = length;
     int retries = ExternalFlashRetries;
+    // A device that stays away longer than one wait gets only the retries.
+    bool awaitDropOuts = true;
     while (length > 0) {
         if (stopRequested())
             return -1;
@@ -91,15 +99,37 @@ int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32
             Q_EMIT sendPercentExtFlashWrite(percentDone(total, length));
         } else if (retries-- == 0) {
             return -1;
+        } else if (awaitDropOuts) {
+            awaitDropOuts = awaitReturn();
         }
     }
     return 0;
 }
 
-void USBTQ470::RunApplication()
+bool USBTQ470::RunApplication()
 {
     qCDebug(tq470Debug) << "USBTQ470::RunApplication(void)";
-    control_send(RequestRunApplication, 0, 0, nullptr, 0);
+    return control_send(RequestRunApplication, 0, 0, nullptr, 0) >= 0;
+}
+
+// A failed transfer has closed the device; the next transfer would connect again at once and,
+// while a port resets, find nothing. An open device, or one that answers at once, costs the
+// same single connect that the next transfer would make.
+bool USBTQ470::awaitReturn(int waitMs)
+{
+    if (connection_status() == 0)
+        return true;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (;;) {
+        if (connect() == 0)
+            return true;
+        if (stopRequested() || elapsed.elapsed() + DropOutPollMs > waitMs) {
+            qCDebug(tq470Debug, "device not back after %d ms", waitMs);
+            return false;
+        }
+        QThread::msleep(DropOutPollMs);
+    }
 }
 
 QByteArray USBTQ470::ReadSerialNumber()

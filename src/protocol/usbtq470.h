@@ -22,7 +22,8 @@ public:
     int WritePageToAddress(char *page, quint32 address);
     int ReadExternalFlashFromAddress(char *buffer, quint32 address, quint32 length);
     int WriteExternalFlashToAddress(char *buffer, quint32 address, quint32 length);
-    void RunApplication();
+    // True when the device acknowledged the request.
+    bool RunApplication();
     QByteArray ReadSerialNumber();
 
     // Any thread may ask the transfers of this object to stop: the long transfers end, failed,
@@ -30,6 +31,12 @@ public:
     void requestStop() { stopFlag.store(true); }
     void clearStopRequest() { stopFlag.store(false); }
     bool stopRequested() const { return stopFlag.load(); }
+
+    // A device that has left the bus is waited for, connecting every DropOutPollMs, for at most
+    // DropOutWaitMs. True when the device is connected on return.
+    static constexpr int DropOutWaitMs = 2000;
+    static constexpr int DropOutPollMs = 50;
+    bool awaitReturn(int waitMs = DropOutWaitMs);
 
 Q_SIGNALS:
     void sendPercentExtFlashWrite(int percent);

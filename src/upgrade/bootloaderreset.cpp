@@ -48,6 +48,8 @@ bool BootloaderReset::awaitBootloader()
         } else if (serialShowsBootloader(usb.ReadSerialNumber())) {
             return true;
         } else if (++otherAnswers == AnswerAttempts) {
+            // Every answer that is not the bootloader's is followed by the pause, the last too.
+            QThread::msleep(ulong(waits.pollMs));
             return false;
         }
         if (waits.deadlineMs > 0 && elapsed.elapsed() + waits.pollMs > waits.deadlineMs)

@@ -5,11 +5,13 @@
 #include "encoding.h"
 #include "hexdump.h"
 #include "upgradefile.h"
+#include "usbdevice.h"
 #include "usbtq470.h"
 
 #include "debuglog.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QMutexLocker>
 
 #include <cstring>
@@ -121,8 +123,7 @@ void Upgrader::run()
     Q_EMIT sendText(tr("OK"));
     if (!writeExternalFlash(external))
         return;
-    startApplication();
-    lastRunSucceeded = true;
+    lastRunSucceeded = startApplication();
 }
 
 bool Upgrader::connectDevice()
@@ -153,17 +154,37 @@ void Upgrader::reportAccessRefusal()
 
 bool Upgrader::identifyDevice(bool *applicationRunning)
 {
-    DeviceIdentity identity;
-    const bool versionRead = identity.read(*usb);
-    Q_EMIT sendText(latin1UpToZero(identity.serial));
+    QByteArray serial;
+    DeviceIdentity::Mode mode = DeviceIdentity::Mode::Unknown;
+    for (int attempt = 1; attempt <= IdentifyAttempts; ++attempt) {
+        serial = usb->ReadSerialNumber();
+        mode = DeviceIdentity::modeFromSerial(serial);
+        if (mode != DeviceIdentity::Mode::Unknown)
+            break;
+        qCDebug(tq470Debug) << "serial read, attempt" << attempt << ":" << serial.toHex();
+    }
+    bootloaderSerial = serial.left(SerialDigits) + BootloaderSerialMarker;
+    Q_EMIT sendText(latin1UpToZero(serial));
+
+    QByteArray versionBlock(VersionBlockSize, '\0');
+    bool versionRead = false;
+    for (int attempt = 1; attempt <= IdentifyAttempts && !versionRead; ++attempt) {
+        // A failed read has closed the device: give a device that left the bus time to return.
+        if (attempt > 1 && !usb->awaitReturn())
+            continue;
+        versionRead = usb->ReadMemoryFromAddress(versionBlock.data(), VersionBlockAddress,
+                                                 VersionBlockSize) == 0;
+        if (!versionRead)
+            qCDebug(tq470Debug, "version block read ERROR, attempt %d", attempt);
+    }
     if (!versionRead) {
         Q_EMIT sendText(tr("Bootloader Version Read Error"));
         return false;
     }
-    Q_EMIT sendText(latin1UpToZero(DeviceIdentity::firstVersionText(identity.versionBlock)));
-    Q_EMIT sendText(latin1UpToZero(DeviceIdentity::secondVersionText(identity.versionBlock)));
+    Q_EMIT sendText(latin1UpToZero(DeviceIdentity::firstVersionText(versionBlock)));
+    Q_EMIT sendText(latin1UpToZero(DeviceIdentity::secondVersionText(versionBlock)));
 
-    switch (identity.mode) {
+    switch (mode) {
     case DeviceIdentity::Mode::Application:
         *applicationRunning = true;
         return true;
@@ -174,7 +195,7 @@ bool Upgrader::identifyDevice(bool *applicationRunning)
     case DeviceIdentity::Mode::Unknown:
         break;
     }
-    Q_EMIT sendText(tr("Serial:") + latin1UpToZero(identity.serial));
+    Q_EMIT sendText(tr("Serial:") + latin1UpToZero(serial));
     return false;
 }
 
@@ -194,7 +215,12 @@ bool Upgrader::resetIntoBootloader()
     Q_EMIT sendText(tr("Disconnect"));
     usb->disconnect();
     Q_EMIT sendText(tr("Connect"));
-    usb->connect();
+    // The run goes on after the last failure as well: the transfers connect again themselves.
+    for (int attempt = 1; attempt <= IdentifyAttempts && usb->connect() != 0; ++attempt) {
+        qCDebug(tq470Debug, "connect after the reset failed, attempt %d", attempt);
+        if (attempt < IdentifyAttempts)
+            msleep(ulong(waits.connectRetryMs));
+    }
     Q_EMIT sendText(tr("Serial:") + latin1UpToZero(usb->ReadSerialNumber()));
     return true;
 }
@@ -230,6 +256,10 @@ bool Upgrader::writeVerifiedPage(const QByteArray &plainPage, quint32 address, Q
                                  QByteArray &readBack)
 {
     for (int attempt = 1; attempt <= PageAttempts && !stopping(); ++attempt) {
+        // A failed transfer has closed the device: a connect that fails is tried again, and a
+        // device that left the bus is given time to return.
+        if (attempt > 1)
+            usb->awaitReturn();
         page.replace(0, plainPage.size(), plainPage);
         if (usb->WritePageToAddress(page.data(), address) != 0) {
             qCDebug(tq470Debug, "page write ERROR");
@@ -269,7 +299,13 @@ bool Upgrader::writeExternalFlash(const QByteArray &external)
         return false;
     }
     DecodeBuffer(readBuffer.data(), int(readBuffer.size()));
-    if (readBuffer != external) {
+    for (int offset = 0; offset < readBuffer.size(); offset += int(ExternalFlashReadChunk)) {
+        if (std::memcmp(readBuffer.constData() + offset, external.constData() + offset,
+                        ExternalFlashReadChunk) == 0
+            || repairExternalChunk(external, encoded, readBuffer, offset))
+            continue;
+        if (stopping())
+            return false;
         Q_EMIT sendText(tr("Error"));
         Q_EMIT sendText(tr("read_buffer"));
         Q_EMIT sendText(latin1UpToZero(HexDump(readBuffer.constData(), int(readBuffer.size()))));
@@ -281,11 +317,87 @@ bool Upgrader::writeExternalFlash(const QByteArray &external)
     return true;
 }
 
-// The bootloader acknowledges request 0x04 before it jumps to the application; the wait lets
-// it leave the bus before the handle is closed.
-void Upgrader::startApplication()
+// A chunk that matches when read again was a bad read. One that does not is written again from
+// the encoded image, in the write's own pieces, and read again.
+bool Upgrader::repairExternalChunk(const QByteArray &external, QByteArray &encoded,
+                                   QByteArray &readBuffer, int offset)
 {
-    usb->RunApplication();
+    if (readExternalChunk(external, readBuffer, offset)) {
+        qCDebug(tq470Debug, "external flash at 0x%x: bad read", unsigned(offset));
+        return true;
+    }
+    for (int attempt = 1; attempt <= ChunkWriteAttempts; ++attempt) {
+        qCDebug(tq470Debug, "external flash at 0x%x differs: written again, attempt %d",
+                unsigned(offset), attempt);
+        if (usb->WriteExternalFlashToAddress(encoded.data() + offset, UpgradeExternalBase + offset,
+                                             ExternalFlashReadChunk) == 0
+            && readExternalChunk(external, readBuffer, offset))
+            return true;
+    }
+    return false;
+}
+
+// Reads the chunk at offset into the read buffer, decoded, until it matches the image or the
+// attempts are used up.
+bool Upgrader::readExternalChunk(const QByteArray &external, QByteArray &readBuffer, int offset)
+{
+    char *chunk = readBuffer.data() + offset;
+    for (int attempt = 1; attempt <= ChunkReadAttempts; ++attempt) {
+        std::memset(chunk, ErasedByte, ExternalFlashReadChunk);
+        if (usb->ReadExternalFlashFromAddress(chunk, UpgradeExternalBase + offset,
+                                              ExternalFlashReadChunk) != 0) {
+            qCDebug(tq470Debug, "external flash at 0x%x: read ERROR", unsigned(offset));
+            continue;
+        }
+        DecodeBuffer(chunk, int(ExternalFlashReadChunk));
+        if (std::memcmp(chunk, external.constData() + offset, ExternalFlashReadChunk) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The bootloader acknowledges request 0x04 before it jumps to the application; the wait lets
+// it leave the bus before the handle is closed. A start without the acknowledgement counts only
+// once the application is seen.
+bool Upgrader::startApplication()
+{
+    if (!usb->RunApplication() && !confirmStart()) {
+        usb->disconnect();
+        Q_EMIT sendText(tr("The firmware is written and verified, but its start could not be "
+                           "confirmed: replug the Tq470, or start it with \"tq470-flash run\""));
+        return false;
+    }
     msleep(ulong(waits.applicationStartMs));
     usb->disconnect();
+    return true;
+}
+
+// Looks at the bus for the device under its serial: back in its application, the start is
+// done; still in its bootloader, the start is sent again.
+bool Upgrader::confirmStart()
+{
+    qCDebug(tq470Debug, "start not acknowledged");
+    const QByteArray applicationSerial = bootloaderSerial.left(SerialDigits);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int resends = 0;;) {
+        bool inBootloader = false;
+        for (const UsbDeviceEntry &entry :
+             UsbDevice::attached(VendorId, ProductId, quint8(SerialStringIndex))) {
+            const QByteArray serial = DeviceIdentity::serialFromDescriptor(entry.serialDescriptor);
+            if (serial == applicationSerial)
+                return true;
+            inBootloader = inBootloader || serial == bootloaderSerial;
+        }
+        if (inBootloader) {
+            if (resends++ == StartResends)
+                return false;
+            qCDebug(tq470Debug, "still in the bootloader: start sent again");
+            if (usb->RunApplication())
+                return true;
+        }
+        if (elapsed.elapsed() + waits.connectRetryMs > waits.startConfirmMs)
+            return false;
+        msleep(ulong(waits.connectRetryMs));
+    }
 }

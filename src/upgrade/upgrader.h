@@ -29,6 +29,18 @@ public:
     static constexpr int BootloaderAnswerAttempts = BootloaderReset::AnswerAttempts;
     static constexpr int BootloaderConnectFailures = BootloaderReset::ConnectFailures;
 
+    // Reads of the serial and the version block, and the connect after the reset, each get
+    // this many attempts.
+    static constexpr int IdentifyAttempts = 3;
+    // An external-flash chunk that differs is read again this often before it counts as
+    // different, and written again this often before the run gives up on it.
+    static constexpr int ChunkReadAttempts = 3;
+    static constexpr int ChunkWriteAttempts = 3;
+    // An unacknowledged start: the bus is looked at for this long, and the start sent again
+    // at most this often while the bootloader is still there.
+    static constexpr int StartConfirmWaitMs = 5000;
+    static constexpr int StartResends = 3;
+
     static constexpr int ConnectRetryWaitMs = 200;
     static constexpr int ResetWaitMs = BootloaderReset::ResetWaitMs;
     static constexpr int ResetDisconnectWaitMs = BootloaderReset::ResetDisconnectWaitMs;
@@ -46,6 +58,7 @@ public:
         int applicationStartMs = ApplicationStartWaitMs;
         // Bounds the wait for the bootloader after the reset; 0 for the counts only.
         int bootloaderDeadlineMs = 0;
+        int startConfirmMs = StartConfirmWaitMs;
     };
 
     explicit Upgrader(USBTQ470 *usb);
@@ -85,7 +98,11 @@ private:
     bool writeVerifiedPage(const QByteArray &plainPage, quint32 address, QByteArray &page,
                            QByteArray &readBack);
     bool writeExternalFlash(const QByteArray &external);
-    void startApplication();
+    bool repairExternalChunk(const QByteArray &external, QByteArray &encoded,
+                             QByteArray &readBuffer, int offset);
+    bool readExternalChunk(const QByteArray &external, QByteArray &readBuffer, int offset);
+    bool startApplication();
+    bool confirmStart();
     bool stopping() const;
 
     USBTQ470 *usb;
@@ -93,6 +110,8 @@ private:
     mutable QMutex fileNameLock;
     QString fileName;
     Waits waits;
+    // The serial the device gave in its bootloader, as the run saw it.
+    QByteArray bootloaderSerial;
     std::atomic<bool> lastRunSucceeded{false};
 };
 

@@ -28,6 +28,7 @@ constexpr int BrokenPage = 5, All = int(ApplicationPages);
 constexpr int AnyCount = -1;
 constexpr int LockRuns = 20;
 constexpr char Erased = char(0xFF);
+constexpr quint8 VendorTypeMask = 0x60, VendorType = 0x40; // bmRequestType's type bits
 enum class External { Erased, Image, Differs };
 
 struct Scenario
@@ -41,6 +42,7 @@ struct Scenario
     int pagesStored = 0;
     External external = External::Erased;
     QByteArray file;
+    int externalWrites = AnyCount;
 };
 
 // The worker and what it sent. Qt's wait is invisible to a thread sanitizer: the flag stored as
@@ -102,19 +104,24 @@ private Q_SLOTS:
         const auto row = [&](const char *name, const QByteArray &serial, const QStringList &faults,
                              const QStringList &log, int connects, int pagesDone = 0,
                              int pageWrites = 0, int pagesStored = 0,
-                             External external = External::Erased, const QByteArray &file = {}) {
+                             External external = External::Erased, const QByteArray &file = {},
+                             int externalWrites = AnyCount) {
             QTest::newRow(name) << Scenario{serial,      faults,    log,
                                             connects,    pagesDone, pageWrites,
-                                            pagesStored, external,  file.isEmpty() ? valid : file};
+                                            pagesStored, external,  file.isEmpty() ? valid : file,
+                                            externalWrites};
         };
         const auto file = [&](const char *name, const QByteArray &bytes, const char *text) {
             row(name, boot, {}, {text}, 0, -1, 0, 0, External::Erased, bytes);
         };
 
-        row("success from the bootloader, with page retries", boot,
-            {"stall:request=0x03:nth=5:times=2", "stall:request=0x01:nth=20",
-             "corrupt:request=0x01:nth=40"},
-            verify + QStringList{"OK"}, AnyCount, All, All + 4, All, External::Image);
+        row("success from the bootloader, with retried version read, pages and verify read",
+            boot,
+            {"stall:request=0x01:nth=1", "stall:request=0x03:nth=5:times=2",
+             "stall:request=0x01:nth=20", "corrupt:request=0x01:nth=40",
+             "corrupt:request=0x05:address=0xc600:times=3", "corrupt:request=0x06:nth=300"},
+            verify + QStringList{"OK"}, AnyCount, All, All + 4, All, External::Image, {},
+            int(UpgradeExternalSize / ExternalFlashWriteChunk) + 2); // one chunk written again
         row("success from the application", app, {},
             reset + QStringList{"Disconnect", "Connect", "Serial:" + boot} + verify.mid(4) +
                 QStringList{"OK"},
@@ -127,8 +134,9 @@ private Q_SLOTS:
         row("no device", "", {}, {"USB Timeout\nCheck USB Cable"}, Upgrader::ConnectTries);
         row("serial of 10 bytes ending in a", app + 'a', {},
             QStringList{app + 'a'} + found.mid(1, 2) + QStringList{"Serial:" + app + 'a'}, 1);
-        row("version block unreadable", boot, {"stall:request=0x01:nth=1"},
-            {boot, "Bootloader Version Read Error"}, 1);
+        row("version block unreadable three times", boot,
+            {"stall:request=0x01:address=0x8003fd0"}, {boot, "Bootloader Version Read Error"},
+            Upgrader::IdentifyAttempts);
         row("page fails on every attempt, written twice, verified once", boot,
             {"stall:request=0x03:times=2" + broken, "corrupt:request=0x01" + broken},
             found + QStringList{"ERROR"}, AnyCount, BrokenPage, BrokenPage + 3, BrokenPage + 1);
@@ -136,10 +144,22 @@ private Q_SLOTS:
             written + QStringList{"Error"}, AnyCount, All, All, All);
         row("external flash read fails", boot, {"stall:request=0x05"},
             verify + QStringList{"Error"}, AnyCount, All, All, All, External::Image);
-        row("external flash mismatch", boot, {"corrupt:request=0x06:address=0x200"},
+        row("external flash differs after every write", boot,
+            {"corrupt:request=0x06:address=0x200"},
             verify + QStringList{"Error", "read_buffer", "<dump of what was read>",
                                  "ext_datas.data()", "<dump of the image>"},
             1, All, All, All, External::Differs);
+        row("device leaves the bus for 300 ms in a page and the external flash write, first "
+            "start stalls",
+            boot,
+            {"unplug:request=0x03:nth=50:replug=300", "unplug:request=0x06:nth=200:replug=300",
+             "stall:request=0x04:nth=1"},
+            verify + QStringList{"OK"}, AnyCount, All, All + 1, All, External::Image);
+        row("start never acknowledged", boot, {"stall:request=0x04"},
+            verify + QStringList{"OK", "The firmware is written and verified, but its start could "
+                                       "not be confirmed: replug the Tq470, or start it with "
+                                       "\"tq470-flash run\""},
+            AnyCount, All, All, All, External::Image);
         row("device never returns after the reset", app, {"unplug:request=0x04"}, noReturn,
             1 + Upgrader::BootloaderConnectFailures);
         row("device keeps its application after the reset", app, {"stall:request=0x04"}, noReturn,
@@ -196,9 +216,16 @@ private Q_SLOTS:
 
         const QList<LoggedRequest> requests = device->requestLog();
         QVERIFY(s.pagesDone >= 0 || requests.isEmpty());
-        QCOMPARE(int(std::count_if(requests.begin(), requests.end(),
-                                   [](const LoggedRequest &r) { return r.request == 0x03; })),
-                 s.pageWrites);
+        const auto sent = [&](quint8 request) { // vendor requests only: GET_DESCRIPTOR is 6 too
+            return int(std::count_if(requests.begin(), requests.end(), [&](const LoggedRequest &r) {
+                return r.request == request && (r.requestType & VendorTypeMask) == VendorType;
+            }));
+        };
+        QCOMPARE(sent(RequestWritePage), s.pageWrites);
+        if (s.externalWrites != AnyCount)
+            QCOMPARE(sent(RequestWriteExternalFlash), s.externalWrites);
+        if (s.log.last().startsWith(QLatin1String("The firmware is written")))
+            QCOMPARE(sent(RequestRunApplication), 1 + Upgrader::StartResends);
         const int storedBytes = s.pagesStored * int(PageSize);
         QCOMPARE(device->readInternal(ApplicationBase, int(ApplicationSize)),
                  UpgradeFile::applicationPart(plain).left(storedBytes) +
