@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QThread>
 #include <QThreadPool>
 #include <QWaitCondition>
 
@@ -39,9 +40,6 @@ constexpr int FullSpeedMbps = 12;
 constexpr int HighSpeedMbps = 480;
 constexpr char ControllerPath[] = "/devices/pci0000:00/0000:00:14.0";
 constexpr char SelfExecutable[] = "/proc/self/exe";
-// Control transfers are served beside umockdev's single ioctl thread, one per device at a time,
-// so that several hosts' transfers do not queue behind each other's memory round trips.
-constexpr int TransferThreads = 8;
 
 // What usbfs returns on read() of bus 001's root hub: a high-speed hub with one configuration,
 // one interface and its status-change endpoint. No strings.
@@ -172,7 +170,10 @@ EmulatedBus::EmulatedBus() : d(std::make_shared<Private>())
 {
     if (busExists.exchange(true))
         qFatal("EmulatedBus: only one bus may exist at a time");
-    d->transfers.setMaxThreadCount(TransferThreads);
+    // Control transfers are served beside umockdev's single ioctl thread, so that several
+    // hosts' transfers do not queue behind each other's memory round trips. More threads than
+    // cores only add switches.
+    d->transfers.setMaxThreadCount(QThread::idealThreadCount());
     d->testbed = umockdev_testbed_new();
     gchar *root = umockdev_testbed_get_root_dir(d->testbed);
     d->root = QString::fromLocal8Bit(root);
