@@ -9,6 +9,8 @@
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QThread>
+#include <QThreadPool>
 #include <QWaitCondition>
 
 #include <algorithm>
@@ -134,8 +136,11 @@ struct EmulatedBus::Private : std::enable_shared_from_this<Private>
     void finishPending(Node &node, const std::shared_ptr<PendingReply> &pending, int error);
 
     gboolean dispatch(Node &node, UMockdevIoctlClient *client);
-    Reply handle(Node &node, UMockdevIoctlClient *client, bool *departed);
-    Reply control(Node &node, UMockdevIoctlClient *client, bool *departed);
+    Reply handle(Node &node, UMockdevIoctlClient *client);
+    void serveControl(Node &node, UMockdevIoctlClient *client);
+    Reply control(Node &node, UMockdevIoctlClient *client, const SetupPacket &setup,
+                  const QByteArray &outData, UMockdevIoctlData *buffer, int timeoutMs,
+                  bool *departed);
     Reply deferTimeout(Node &node, UMockdevIoctlClient *client, int delayMs);
     void depart(Node &node, int returnAfterMs);
 
@@ -158,12 +163,17 @@ struct EmulatedBus::Private : std::enable_shared_from_this<Private>
     GMainContext *handlerContext = nullptr;
     bool closing = false;
     DepartureListener listener;
+    QThreadPool transfers;
 };
 
 EmulatedBus::EmulatedBus() : d(std::make_shared<Private>())
 {
     if (busExists.exchange(true))
         qFatal("EmulatedBus: only one bus may exist at a time");
+    // Control transfers are served beside umockdev's single ioctl thread, so that several
+    // hosts' transfers do not queue behind each other's memory round trips. More threads than
+    // cores only add switches.
+    d->transfers.setMaxThreadCount(QThread::idealThreadCount());
     d->testbed = umockdev_testbed_new();
     gchar *root = umockdev_testbed_get_root_dir(d->testbed);
     d->root = QString::fromLocal8Bit(root);
@@ -187,6 +197,7 @@ EmulatedBus::~EmulatedBus()
             g_signal_handler_disconnect(node->handler, node->handlerId);
         d->changed.wakeAll();
     }
+    d->transfers.waitForDone();
     g_object_unref(d->testbed);
     d->testbed = nullptr;
     busExists = false;
@@ -470,29 +481,34 @@ void EmulatedBus::Private::finishPending(Node &node, const std::shared_ptr<Pendi
 
 gboolean EmulatedBus::Private::dispatch(Node &node, UMockdevIoctlClient *client)
 {
-    bool departed = false;
     Reply reply;
-    DepartureListener notify;
     {
         QMutexLocker locker(&lock);
         if (!handlerContext)
             handlerContext = g_main_context_ref_thread_default();
-        if (closing || !node.present)
+        if (closing || !node.present) {
             reply = Reply{-1, ENODEV, false};
-        else
-            reply = handle(node, client, &departed);
-        if (departed)
-            notify = listener;
+        } else if (umockdev_ioctl_client_get_request(client) == USBDEVFS_CONTROL && node.device &&
+                   !node.device->refusesAccess()) {
+            // umockdev reads this host's next request only after the reply, so the round
+            // trips for the transfer's memory may happen on another thread.
+            const std::shared_ptr<Private> self = shared_from_this();
+            g_object_ref(client);
+            transfers.start([self, &node, client] {
+                self->serveControl(node, client);
+                g_object_unref(client);
+            });
+            return TRUE;
+        } else {
+            reply = handle(node, client);
+        }
     }
-    if (notify)
-        notify(node.id, *node.device);
     if (!reply.deferred)
         umockdev_ioctl_client_complete(client, reply.result, reply.error);
     return TRUE;
 }
 
-EmulatedBus::Private::Reply EmulatedBus::Private::handle(Node &node, UMockdevIoctlClient *client,
-                                                         bool *departed)
+EmulatedBus::Private::Reply EmulatedBus::Private::handle(Node &node, UMockdevIoctlClient *client)
 {
     UMockdevIoctlData *argument = umockdev_ioctl_client_get_arg(client);
     const gulong request = umockdev_ioctl_client_get_request(client);
@@ -527,7 +543,8 @@ EmulatedBus::Private::Reply EmulatedBus::Private::handle(Node &node, UMockdevIoc
         return node.device->claimInterface(int(value)) ? Reply() : Reply{-1, EINVAL, false};
     }
     case USBDEVFS_CONTROL:
-        return node.device ? control(node, client, departed) : Reply{-1, EPIPE, false};
+        // Only the root hub's: the devices' are served by serveControl.
+        return Reply{-1, EPIPE, false};
     case USBDEVFS_SUBMITURB:
         // The device offers its bulk endpoints but takes no bulk traffic: it stalls them.
         return Reply{-1, EPIPE, false};
@@ -536,39 +553,60 @@ EmulatedBus::Private::Reply EmulatedBus::Private::handle(Node &node, UMockdevIoc
     }
 }
 
-EmulatedBus::Private::Reply EmulatedBus::Private::control(Node &node, UMockdevIoctlClient *client,
-                                                          bool *departed)
+// The host's transfer block and data are fetched without the bus lock: they are round trips to
+// the host, and other devices' transfers go on meanwhile.
+void EmulatedBus::Private::serveControl(Node &node, UMockdevIoctlClient *client)
 {
-    IoctlDataPointer transfer =
-        resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_ctrltransfer));
-    if (!transfer)
-        return Reply{-1, EFAULT, false};
-    usbdevfs_ctrltransfer request{};
-    std::memcpy(&request, transfer->data, sizeof(request));
-    SetupPacket setup;
-    setup.requestType = request.bRequestType;
-    setup.request = request.bRequest;
-    setup.value = request.wValue;
-    setup.index = request.wIndex;
-    setup.length = request.wLength;
-
-    IoctlDataPointer buffer;
-    if (setup.length > 0) {
-        buffer = resolve(transfer.get(), offsetof(usbdevfs_ctrltransfer, data), setup.length);
-        if (!buffer)
-            return Reply{-1, EFAULT, false};
+    Reply reply{-1, EFAULT, false};
+    bool departed = false;
+    {
+        IoctlDataPointer transfer =
+            resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_ctrltransfer));
+        usbdevfs_ctrltransfer request{};
+        if (transfer)
+            std::memcpy(&request, transfer->data, sizeof(request));
+        SetupPacket setup;
+        setup.requestType = request.bRequestType;
+        setup.request = request.bRequest;
+        setup.value = request.wValue;
+        setup.index = request.wIndex;
+        setup.length = request.wLength;
+        IoctlDataPointer buffer;
+        if (transfer && setup.length > 0)
+            buffer = resolve(transfer.get(), offsetof(usbdevfs_ctrltransfer, data), setup.length);
+        if (transfer && (setup.length == 0 || buffer)) {
+            const QByteArray outData =
+                setup.isIn() || !buffer ? QByteArray()
+                                        : QByteArray(reinterpret_cast<const char *>(buffer->data),
+                                                     setup.length);
+            // The listener runs under the lock: the device may return and take transfers
+            // at once, on another thread.
+            QMutexLocker locker(&lock);
+            if (closing || !node.present)
+                reply = Reply{-1, ENODEV, false};
+            else
+                reply = control(node, client, setup, outData, buffer.get(), int(request.timeout),
+                                &departed);
+            if (departed && listener)
+                listener(node.id, *node.device);
+        }
     }
-    const QByteArray outData =
-        setup.isIn() || !buffer ? QByteArray()
-                                : QByteArray(reinterpret_cast<const char *>(buffer->data),
-                                             setup.length);
+    if (!reply.deferred)
+        umockdev_ioctl_client_complete(client, reply.result, reply.error);
+}
 
+EmulatedBus::Private::Reply EmulatedBus::Private::control(Node &node, UMockdevIoctlClient *client,
+                                                          const SetupPacket &setup,
+                                                          const QByteArray &outData,
+                                                          UMockdevIoctlData *buffer,
+                                                          int timeoutMs, bool *departed)
+{
     const TransferOutcome outcome =
-        node.device->controlTransfer(setup, outData, int(request.timeout));
+        node.device->controlTransfer(setup, outData, timeoutMs);
     switch (outcome.status) {
     case TransferOutcome::Status::Completed:
         if (setup.isIn() && !outcome.data.isEmpty())
-            umockdev_ioctl_data_update(buffer.get(), 0,
+            umockdev_ioctl_data_update(buffer, 0,
                                        reinterpret_cast<guint8 *>(
                                            const_cast<char *>(outcome.data.constData())),
                                        outcome.data.size());

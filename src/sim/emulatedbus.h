@@ -17,14 +17,16 @@ class SimulatedDevice;
 // and must create the bus before its first usb_init(), which fixes the usbfs path for good.
 // One bus per process at a time: the testbed lives in $UMOCKDEV_DIR.
 //
-// Requests are answered on umockdev's handler thread; every member is safe to call from any
-// other thread and from the departure listener.
+// Requests are answered on umockdev's handler thread, control transfers on the bus's own
+// transfer threads (one host request at a time per handle, several devices at once); every
+// member is safe to call from any other thread.
 class EmulatedBus
 {
 public:
     using DeviceId = int;
-    // Called on the handler thread when a device leaves the bus on its own (request 0x04, an
-    // unplug fault), before the host learns of it.
+    // Called on a transfer thread, with the bus locked (so it must not call the bus), when a
+    // device leaves the bus on its own (request 0x04, an unplug fault), before the host learns
+    // of it.
     using DepartureListener = std::function<void(DeviceId id, SimulatedDevice &device)>;
 
     EmulatedBus();
