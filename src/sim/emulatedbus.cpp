@@ -5,12 +5,12 @@
 
 #include "preloadenvironment.h"
 #include "simulateddevice.h"
+#include "transferworkers.h"
 
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
-#include <QThreadPool>
 #include <QWaitCondition>
 
 #include <algorithm>
@@ -163,17 +163,16 @@ struct EmulatedBus::Private : std::enable_shared_from_this<Private>
     GMainContext *handlerContext = nullptr;
     bool closing = false;
     DepartureListener listener;
-    QThreadPool transfers;
+    // Control transfers are served beside umockdev's single ioctl thread, so that several
+    // hosts' transfers do not queue behind each other's memory round trips. More threads than
+    // cores only add switches.
+    TransferWorkers transfers{QThread::idealThreadCount()};
 };
 
 EmulatedBus::EmulatedBus() : d(std::make_shared<Private>())
 {
     if (busExists.exchange(true))
         qFatal("EmulatedBus: only one bus may exist at a time");
-    // Control transfers are served beside umockdev's single ioctl thread, so that several
-    // hosts' transfers do not queue behind each other's memory round trips. More threads than
-    // cores only add switches.
-    d->transfers.setMaxThreadCount(QThread::idealThreadCount());
     d->testbed = umockdev_testbed_new();
     gchar *root = umockdev_testbed_get_root_dir(d->testbed);
     d->root = QString::fromLocal8Bit(root);
@@ -197,7 +196,7 @@ EmulatedBus::~EmulatedBus()
             g_signal_handler_disconnect(node->handler, node->handlerId);
         d->changed.wakeAll();
     }
-    d->transfers.waitForDone();
+    d->transfers.finish();
     g_object_unref(d->testbed);
     d->testbed = nullptr;
     busExists = false;
@@ -494,7 +493,7 @@ gboolean EmulatedBus::Private::dispatch(Node &node, UMockdevIoctlClient *client)
             // trips for the transfer's memory may happen on another thread.
             const std::shared_ptr<Private> self = shared_from_this();
             g_object_ref(client);
-            transfers.start([self, &node, client] {
+            transfers.post([self, &node, client] {
                 self->serveControl(node, client);
                 g_object_unref(client);
             });
