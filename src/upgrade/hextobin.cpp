@@ -81,8 +81,8 @@ int hexDigitValue(char c)
     return DigitValues[uchar(c)];
 }
 
-// The value of two hex digits side by side, indexed by the first character times 256 plus the
-// second; -1 when either is no hex digit.
+// The value of two hex digits side by side, indexed by the two characters as one 16-bit word
+// in the host's byte order; -1 when either is no hex digit.
 using DigitPairValues = std::array<qint16, ByteValues * ByteValues>;
 
 const DigitPairValues &digitPairValues()
@@ -90,11 +90,14 @@ const DigitPairValues &digitPairValues()
     static const DigitPairValues values = [] {
         DigitPairValues table{};
         for (int high = 0; high < ByteValues; ++high)
-            for (int low = 0; low < ByteValues; ++low)
-                table[size_t(high * ByteValues + low)] =
-                    DigitValues[high] < 0 || DigitValues[low] < 0
-                        ? qint16(NotHex)
-                        : qint16(DigitValues[high] << 4 | DigitValues[low]);
+            for (int low = 0; low < ByteValues; ++low) {
+                const uchar pair[ByteDigits] = {uchar(high), uchar(low)};
+                quint16 word = 0;
+                std::memcpy(&word, pair, sizeof word);
+                table[word] = DigitValues[high] < 0 || DigitValues[low] < 0
+                                  ? qint16(NotHex)
+                                  : qint16(DigitValues[high] << 4 | DigitValues[low]);
+            }
         return table;
     }();
     return values;
@@ -247,8 +250,9 @@ int parseRecord(const char *line, int length, Record *record)
     // Any digit that is none makes the record bad data, wherever it is: checked once at the end.
     int notHex = 0;
     for (quint32 i = 0; i < record->count; ++i) {
-        const int value =
-            pairs[size_t(digits[ByteDigits * i] * ByteValues + digits[ByteDigits * i + 1])];
+        quint16 word;
+        std::memcpy(&word, digits + ByteDigits * i, sizeof word);
+        const int value = pairs[word];
         notHex |= value;
         const quint8 byte = quint8(value);
         record->data[i] = byte;
