@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonArray>
 #include <QProcess>
 
@@ -37,6 +38,16 @@ UpgradeAll::~UpgradeAll() = default;
 int UpgradeAll::run(const QString &fileName, const QStringList &passedOn,
                     QJsonObject *jsonReport)
 {
+    // Every device would fail on it alike: told once, before anything starts.
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        err << QCoreApplication::applicationName() << ": cannot open " << fileName << ": "
+            << file.errorString() << '\n';
+        err.flush();
+        return FlashTool::ExitFailure;
+    }
+    file.close();
+
     const QStringList serials = AttachedDevices::serials();
     if (serials.isEmpty()) {
         err << QCoreApplication::applicationName() << ": no Tq470 is attached\n";

@@ -235,6 +235,8 @@ private Q_SLOTS:
             usage("--all upgrades every device; it takes no --serial", " upgrade"));
         row("upgrade --all on an empty bus", "--unplugged", "upgrade --all good.upg", 1,
             fails("no Tq470 is attached"));
+        row("upgrade --all of a missing file: told once", "--devices 2", "upgrade --all no.upg", 1,
+            fails("cannot open no.upg: No such file or directory"));
         row("--wait 5: a Tq470 plugged in while waiting", "--plug-after-ms 200", "--wait 5 info", 0,
             none, "^Serial: 470000001b\n");
         row("--wait 0.2 on an empty bus", "--unplugged", "--wait 0.2 info", 1,
