@@ -2,6 +2,8 @@
 
 #include "attacheddevices.h"
 #include "flashtool.h"
+#include "stopsignals.h"
+#include "upgradecommand.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -14,7 +16,7 @@ namespace {
 constexpr char Unreadable[] = "-"; // the serial AttachedDevices shows for an unreadable one
 constexpr double MsPerSecond = 1000.0;
 constexpr int SerialColumn = 11;
-constexpr int ResultColumn = 8;
+constexpr int ResultColumn = 13; // "interrupted" and two blanks
 constexpr int SecondsDecimals = 1;
 
 } // namespace
@@ -28,7 +30,13 @@ struct UpgradeAll::Child
     QStringList log;
     QString lastError;
     bool succeeded = false;
+    bool interrupted = false;
     double seconds = 0;
+
+    QString result() const
+    {
+        return QLatin1String(succeeded ? "ok" : interrupted ? "interrupted" : "failed");
+    }
 };
 
 UpgradeAll::UpgradeAll(QTextStream &out, QTextStream &err) : out(out), err(err) {}
@@ -57,6 +65,13 @@ int UpgradeAll::run(const QString &fileName, const QStringList &passedOn,
 
     QEventLoop loop;
     int running = 0;
+    // Each device's process stops at its next request and says how far its device got.
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &loop, [this] {
+        for (const auto &child : std::as_const(children))
+            if (child->process.state() != QProcess::NotRunning)
+                child->process.terminate();
+    });
     for (const QString &serial : serials) {
         auto child = std::make_shared<Child>();
         child->serial = serial;
@@ -77,6 +92,8 @@ int UpgradeAll::run(const QString &fileName, const QStringList &passedOn,
                              forward(*c, true);
                              c->succeeded = status == QProcess::NormalExit &&
                                             exitCode == FlashTool::ExitSuccess;
+                             c->interrupted = status == QProcess::NormalExit &&
+                                              exitCode == UpgradeCommand::ExitInterrupted;
                              if (--running == 0)
                                  loop.quit();
                          });
@@ -101,8 +118,7 @@ int UpgradeAll::run(const QString &fileName, const QStringList &passedOn,
         allSucceeded = allSucceeded && child->succeeded;
         QJsonObject device{
             {QStringLiteral("serial"), child->serial},
-            {QStringLiteral("result"),
-             child->succeeded ? QStringLiteral("ok") : QStringLiteral("failed")},
+            {QStringLiteral("result"), child->result()},
             {QStringLiteral("seconds"), child->seconds},
             {QStringLiteral("log"), QJsonArray::fromStringList(child->log)},
         };
@@ -120,6 +136,8 @@ int UpgradeAll::run(const QString &fileName, const QStringList &passedOn,
     err << QCoreApplication::applicationName()
         << ": the upgrade of some devices did not complete\n";
     err.flush();
+    if (stopSignals.caught())
+        return UpgradeCommand::ExitInterrupted;
     return FlashTool::ExitFailure;
 }
 
@@ -159,7 +177,7 @@ void UpgradeAll::printSummary()
         << QStringLiteral("Result").leftJustified(ResultColumn) << "Seconds\n";
     for (const auto &child : std::as_const(children))
         out << child->serial.leftJustified(SerialColumn)
-            << QString::fromLatin1(child->succeeded ? "ok" : "failed").leftJustified(ResultColumn)
+            << child->result().leftJustified(ResultColumn)
             << QString::number(child->seconds, 'f', SecondsDecimals) << '\n';
     out.flush();
 }

@@ -3,6 +3,7 @@
 #include "bootloaderprotocol.h"
 #include "connectreport.h"
 #include "flashtool.h"
+#include "stopsignals.h"
 #include "upgrader.h"
 #include "usbtq470.h"
 
@@ -12,14 +13,8 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
-#include <QSocketNotifier>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <iterator>
-#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -37,43 +32,6 @@ constexpr double MsPerSecond = 1000.0;
 
 // The worker's line before the first page is written.
 constexpr char WritingFirmwareLine[] = "Writting firmware ... ";
-
-constexpr int StopSignals[] = {SIGINT, SIGTERM};
-
-// The handlers only write a byte into this pipe; its reading end wakes the event loop.
-int stopPipe[2] = {-1, -1};
-
-void signalStop(int)
-{
-    const int savedErrno = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
-    errno = savedErrno;
-}
-
-// Returns false when the pipe cannot be made; the run then keeps the default handling.
-bool catchStopSignals(struct sigaction (&previous)[std::size(StopSignals)])
-{
-    if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action = {};
-    action.sa_handler = signalStop;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < std::size(StopSignals); ++i)
-        sigaction(StopSignals[i], &action, &previous[i]);
-    return true;
-}
-
-void releaseStopSignals(const struct sigaction (&previous)[std::size(StopSignals)])
-{
-    for (std::size_t i = 0; i < std::size(StopSignals); ++i)
-        sigaction(StopSignals[i], &previous[i], nullptr);
-    for (int &end : stopPipe) {
-        ::close(end);
-        end = -1;
-    }
-}
 
 } // namespace
 
@@ -124,26 +82,13 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
                      [this](int percent) { showProgress(Bar::ExternalFlashVerify, percent); });
     QObject::connect(&upgrader, &QThread::finished, &receiver, [&loop] { loop.quit(); });
 
-    struct sigaction previous[std::size(StopSignals)] = {};
-    const bool catching = catchStopSignals(previous);
-    std::unique_ptr<QSocketNotifier> stopNotifier;
-    if (catching) {
-        stopNotifier = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
-        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, &receiver,
-                         [&upgrader] {
-                             char bytes[16];
-                             while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
-                             }
-                             upgrader.requestStop();
-                         });
-    }
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &receiver,
+                     [&upgrader] { upgrader.requestStop(); });
     upgrader.slotSetFileName(fileName);
     upgrader.start(QThread::InheritPriority);
     loop.exec();
     upgrader.wait();
-    stopNotifier.reset();
-    if (catching)
-        releaseStopSignals(previous);
     finishLiveBar();
     const ConnectFailure failure = device.lastConnectFailure();
     const bool succeeded = upgrader.succeeded();

@@ -349,6 +349,26 @@ private Q_SLOTS:
                  applicationWritten);
     }
 
+    // With --all the stop reaches every device's process; each says how far it got.
+    void interruptedAll()
+    {
+        writeUpgradeFile();
+        QProcess sim;
+        sim.start(TQ470_SIM, {"--devices", "2", "--state", "dev", "--", TQ470_FLASH, "upgrade",
+                              "--all", "fw.upg"});
+        QByteArray out;
+        while (!(out.contains("470000001: Writting firmware") &&
+                 out.contains("470000002: Writting firmware")) &&
+               sim.waitForReadyRead(ProcessTimeoutMs))
+            out += sim.readAllStandardOutput();
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(ProcessTimeoutMs));
+        QCOMPARE(sim.exitCode(), 130);
+        verifyMatches(out + sim.readAllStandardOutput(),
+                      "\n470000001  interrupted  .*\n470000002  interrupted  ");
+        verifyMatches(sim.readAllStandardError(), "\n470000002: tq470-flash: upgrade interrupted");
+    }
+
     void command()
     {
         QFETCH(QString, sim);

@@ -1,0 +1,44 @@
+#ifndef TQ470_STOPSIGNALS_H
+#define TQ470_STOPSIGNALS_H
+
+#include <QObject>
+
+#include <csignal>
+#include <memory>
+
+class QSocketNotifier;
+
+// While it lives, Ctrl-C (SIGINT) and SIGTERM no longer end the process: each is reported by
+// stopRequested() on the thread that made this object, so that the work can end at a clean
+// point and say how far it got. Only one may live at a time; when its pipe cannot be made, the
+// default handling stays.
+class StopSignals : public QObject
+{
+    Q_OBJECT
+
+public:
+    StopSignals();
+    ~StopSignals() override;
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+
+    // True once a signal came.
+    bool caught() const { return signalled; }
+
+Q_SIGNALS:
+    void stopRequested();
+
+private:
+    static constexpr int Signals[] = {SIGINT, SIGTERM};
+    static constexpr int SignalCount = int(sizeof Signals / sizeof Signals[0]);
+
+    static void onSignal(int);
+    void drain();
+
+    bool catching = false;
+    bool signalled = false;
+    struct sigaction previous[SignalCount] = {};
+    std::unique_ptr<QSocketNotifier> notifier;
+};
+
+#endif
