@@ -1,6 +1,7 @@
 #include "tq470_bootloader.h"
 
 #include "bootimagebuilder.h"
+#include "debuglog.h"
 #include "disconnectdatafile.h"
 #include "failurebox.h"
 #include "hexdump.h"
@@ -12,8 +13,6 @@
 #include "upgradeimagebuilder.h"
 #include "upgrader.h"
 #include "usbtq470.h"
-
-#include "debuglog.h"
 
 #include <QDebug>
 #include <QDir>

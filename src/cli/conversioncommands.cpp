@@ -1,10 +1,10 @@
 #include "conversioncommands.h"
 
+#include "debuglog.h"
 #include "flashtool.h"
 #include "hextobin.h"
 #include "upgradefile.h"
 #include "upgradeimagebuilder.h"
-#include "debuglog.h"
 
 #include <QCoreApplication>
 #include <QDebug>

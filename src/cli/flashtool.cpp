@@ -2,8 +2,8 @@
 
 #include "attacheddevices.h"
 #include "backupcommands.h"
-#include "bootloaderprotocol.h"
 #include "bootimagecommand.h"
+#include "bootloaderprotocol.h"
 #include "connectreport.h"
 #include "conversioncommands.h"
 #include "debuglog.h"

@@ -2,6 +2,7 @@
 
 #include "bootloaderprotocol.h"
 #include "connectreport.h"
+#include "debuglog.h"
 #include "deviceidentity.h"
 #include "externalflashtools.h"
 #include "flashtool.h"
@@ -12,7 +13,6 @@
 #include "usbtq470.h"
 
 #include <QCoreApplication>
-#include "debuglog.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,10 +1,9 @@
 #include "usbtq470.h"
 
 #include "bootloaderprotocol.h"
+#include "debuglog.h"
 #include "deviceidentity.h"
 #include "encoding.h"
-
-#include "debuglog.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

@@ -1,9 +1,8 @@
 #include "bootloaderreset.h"
 
 #include "bootloaderprotocol.h"
-#include "usbtq470.h"
-
 #include "debuglog.h"
+#include "usbtq470.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

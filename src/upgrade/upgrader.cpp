@@ -1,14 +1,13 @@
 #include "upgrader.h"
 
 #include "bootloaderprotocol.h"
+#include "debuglog.h"
 #include "deviceidentity.h"
 #include "encoding.h"
 #include "hexdump.h"
 #include "upgradefile.h"
 #include "usbdevice.h"
 #include "usbtq470.h"
-
-#include "debuglog.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

@@ -1,8 +1,7 @@
 #include "usbdevice.h"
 
-#include "usbconstants.h"
-
 #include "debuglog.h"
+#include "usbconstants.h"
 
 #include <QDebug>
 #include <QMutexLocker>
