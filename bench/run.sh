@@ -7,6 +7,8 @@
 #   - create-upg's wall time on the sample firmware;
 #   - an upgrade's wall time on the simulated device against its model, and tq470-flash's own
 #     CPU time in it (the simulator's is not counted);
+#   - upgrade --all on 8 simulated devices against 1 device, each run in turn 5 times: the wall
+#     times and their ratio (the median, and the largest);
 #   - the largest window stall during an upgrade that ends with the two mismatch dumps, from the
 #     tq470-window-stall probe when it is built ("n/a" otherwise).
 #
@@ -51,10 +53,14 @@ print(best)
 PY
 }
 
-# Seconds of wall time of a command.
+# Seconds of wall time of a command, to the microsecond.
 wall() {
-    /usr/bin/time -f '%e' -o "$work/time" "$@" >/dev/null 2>&1
-    cat "$work/time"
+    python3 - "$@" <<'PY'
+import subprocess, sys, time
+started = time.perf_counter()
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+print("%.6f" % (time.perf_counter() - started))
+PY
 }
 
 echo "== hex2bin against objcopy (16 MiB window 0x08000000..0x08FFFFFF, fill 0xFF) =="
@@ -108,6 +114,25 @@ awk -v w="$upgrade_wall" -v p="$application_start_ms" -v n="$count" -v t="$per_t
     printf "upgrade wall time %.2f s; model %.2f s = pauses %.2f s + %d transfers x %.3f ms (%.0f %% of the model)\n",
            w, model, p / 1000, n, t, 100 * w / model
     printf "tq470-flash CPU time per upgrade: %.2f s (user %.2f + sys %.2f)\n", u + s, u, s }'
+
+echo "== upgrade --all: 8 simulated devices against 1 =="
+# One after the other, so that both meet the same machine load; fresh devices every time.
+python3 - "$sim" "$flash" "$work" <<'PY'
+import shutil, statistics, subprocess, sys, time
+sim, flash, work = sys.argv[1:]
+def run(devices):
+    shutil.rmtree(work + "/state-all", ignore_errors=True)
+    started = time.perf_counter()
+    subprocess.run([sim, "--devices", str(devices), "--state", work + "/state-all", "--", flash,
+                    "upgrade", "--all", work + "/firmware.upg"], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.perf_counter() - started
+pairs = [(run(1), run(8)) for _ in range(5)]
+ratios = [eight / one for one, eight in pairs]
+print("1 device %.2f-%.2f s, 8 devices %.2f-%.2f s; ratio median %.2f, largest %.2f" % (
+    min(p[0] for p in pairs), max(p[0] for p in pairs), min(p[1] for p in pairs),
+    max(p[1] for p in pairs), statistics.median(ratios), max(ratios)))
+PY
 
 echo "== window stall during a mismatch run =="
 if [ -n "$probe" ]; then

@@ -7,6 +7,7 @@
 #include "hexdump.h"
 #include "hextobin.h"
 #include "productionserial.h"
+#include "progressrelay.h"
 #include "slicedlog.h"
 #include "tq470_bootloaderclass.h"
 #include "upgradefile.h"
@@ -97,15 +98,17 @@ TQ470_Bootloader::TQ470_Bootloader(QWidget *parent)
     // answering. Every other line waits for them, to keep the order.
     log = new SlicedLog(ui->txt);
     connect(upgrader, &Upgrader::sendText, log, &SlicedLog::append);
-    connect(upgrader, &Upgrader::sendPercent, ui->progressBarFlash, &QProgressBar::setValue);
+    // The worker reports every chunk; the bars take the latest value per event-loop turn.
+    connect(upgrader, &Upgrader::sendPercent, new ProgressRelay(ui->progressBarFlash),
+            &ProgressRelay::report, Qt::DirectConnection);
     // The file choice must not change under a running upgrade: the button comes back when the
     // worker has ended.
     connect(upgrader, &QThread::finished, ui->pushButtonFirmware,
             [button = ui->pushButtonFirmware] { button->setEnabled(true); });
-    connect(usb, &USBTQ470::sendPercentExtFlashWrite, ui->progressBarExtFlashWr,
-            &QProgressBar::setValue);
-    connect(usb, &USBTQ470::sendPercentExtFlashRead, ui->progressBarExtFlashRd,
-            &QProgressBar::setValue);
+    connect(usb, &USBTQ470::sendPercentExtFlashWrite, new ProgressRelay(ui->progressBarExtFlashWr),
+            &ProgressRelay::report, Qt::DirectConnection);
+    connect(usb, &USBTQ470::sendPercentExtFlashRead, new ProgressRelay(ui->progressBarExtFlashRd),
+            &ProgressRelay::report, Qt::DirectConnection);
 }
 
 // The worker is never deleted; it goes with the process. A run still going uses usb, so it

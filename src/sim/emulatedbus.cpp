@@ -3,14 +3,14 @@
 
 #include "emulatedbus.h"
 
+#include "controlchannel.h"
+#include "controlwire.h"
 #include "preloadenvironment.h"
 #include "simulateddevice.h"
-#include "transferworkers.h"
 
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QThread>
 #include <QWaitCondition>
 
 #include <algorithm>
@@ -65,12 +65,6 @@ IoctlDataPointer resolve(UMockdevIoctlData *parent, std::size_t offset, std::siz
     return data;
 }
 
-struct PendingReply
-{
-    UMockdevIoctlClient *client = nullptr;
-    GSource *source = nullptr;
-};
-
 // One appearance of a device on the bus, under one device number. It outlives its time on
 // the bus: handles the host still holds keep talking to it and learn that it is gone.
 struct Node
@@ -83,7 +77,6 @@ struct Node
     UMockdevIoctlBase *handler = nullptr;
     gulong handlerId = 0;
     bool present = false;
-    std::vector<std::shared_ptr<PendingReply>> pending;
 };
 
 struct Slot
@@ -102,7 +95,6 @@ struct EmulatedBus::Private : std::enable_shared_from_this<Private>
     {
         glong result = 0;
         int error = 0;
-        bool deferred = false;
     };
 
     // Callback data that keeps the bus alive for as long as GLib may still call back.
@@ -110,12 +102,6 @@ struct EmulatedBus::Private : std::enable_shared_from_this<Private>
     {
         std::shared_ptr<Private> bus;
         Node *node;
-    };
-    struct PendingLink
-    {
-        std::shared_ptr<Private> bus;
-        Node *node;
-        std::shared_ptr<PendingReply> pending;
     };
     struct ReturnLink
     {
@@ -133,22 +119,17 @@ struct EmulatedBus::Private : std::enable_shared_from_this<Private>
     int freePort() const;
     void scheduleReturn(DeviceId id, Slot &slot, int delayMs);
     static void cancelReturn(Slot &slot);
-    void finishPending(Node &node, const std::shared_ptr<PendingReply> &pending, int error);
 
     gboolean dispatch(Node &node, UMockdevIoctlClient *client);
     Reply handle(Node &node, UMockdevIoctlClient *client);
-    void serveControl(Node &node, UMockdevIoctlClient *client);
-    Reply control(Node &node, UMockdevIoctlClient *client, const SetupPacket &setup,
-                  const QByteArray &outData, UMockdevIoctlData *buffer, int timeoutMs,
-                  bool *departed);
-    Reply deferTimeout(Node &node, UMockdevIoctlClient *client, int delayMs);
+    int bindNode(int busNumber, int deviceNumber);
+    ControlChannel::Answer serveControl(int key, const ControlChannel::Transfer &transfer);
+    ControlChannel::Answer control(Node &node, const ControlChannel::Transfer &transfer);
     void depart(Node &node, int returnAfterMs);
 
     static gboolean onHandleIoctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *client,
                                   gpointer data);
     static void releaseHandlerLink(gpointer data, GClosure *closure);
-    static gboolean onPendingDue(gpointer data);
-    static void releasePendingLink(gpointer data);
     static gboolean onReturnDue(gpointer data);
     static void releaseReturnLink(gpointer data);
 
@@ -163,10 +144,9 @@ struct EmulatedBus::Private : std::enable_shared_from_this<Private>
     GMainContext *handlerContext = nullptr;
     bool closing = false;
     DepartureListener listener;
-    // Control transfers are served beside umockdev's single ioctl thread, so that several
-    // hosts' transfers do not queue behind each other's memory round trips. More threads than
-    // cores only add switches.
-    TransferWorkers transfers{QThread::idealThreadCount()};
+    // Control transfers come through the bus's own socket, one message each way, beside
+    // umockdev's ioctl thread (which needs three round trips for one).
+    std::unique_ptr<ControlChannel> channel;
 };
 
 EmulatedBus::EmulatedBus() : d(std::make_shared<Private>())
@@ -177,6 +157,15 @@ EmulatedBus::EmulatedBus() : d(std::make_shared<Private>())
     gchar *root = umockdev_testbed_get_root_dir(d->testbed);
     d->root = QString::fromLocal8Bit(root);
     g_free(root);
+    Private *bus = d.get();
+    d->channel = std::make_unique<ControlChannel>(
+        d->root + QLatin1Char('/') + QLatin1String(ControlWire::SocketName),
+        [bus](int busNumber, int deviceNumber) { return bus->bindNode(busNumber, deviceNumber); },
+        [bus](int key, const ControlChannel::Transfer &transfer) {
+            return bus->serveControl(key, transfer);
+        });
+    if (!d->channel->isListening())
+        qFatal("EmulatedBus: cannot listen for control transfers in %s", qPrintable(d->root));
     QMutexLocker locker(&d->lock);
     d->addNode(0, 0, RootHubDevnum, nullptr);
 }
@@ -196,7 +185,7 @@ EmulatedBus::~EmulatedBus()
             g_signal_handler_disconnect(node->handler, node->handlerId);
         d->changed.wakeAll();
     }
-    d->transfers.finish();
+    d->channel->stop();
     g_object_unref(d->testbed);
     d->testbed = nullptr;
     busExists = false;
@@ -215,7 +204,12 @@ void EmulatedBus::ensurePreloaded(int argc, char **argv)
     Q_UNUSED(argc);
     if (PreloadEnvironment::isActive())
         return;
-    PreloadEnvironment::apply();
+    if (!PreloadEnvironment::apply()) {
+        std::fprintf(stderr, "%s: %s is missing beside the program and in %s\n", argv[0],
+                     PreloadEnvironment::ControlLibrary,
+                     qPrintable(PreloadEnvironment::installedDirectory()));
+        std::exit(EXIT_FAILURE);
+    }
     execv(SelfExecutable, argv);
     std::fprintf(stderr, "%s: cannot run again under %s: %s\n", argv[0],
                  PreloadEnvironment::PreloadLibrary, std::strerror(errno));
@@ -394,10 +388,8 @@ void EmulatedBus::Private::removeNode(Node &node)
     GError *error = nullptr;
     if (!umockdev_testbed_detach_ioctl(testbed, node.devnode.constData(), &error))
         g_clear_error(&error);
-    // Transfers still waiting for their timeout end now, as they do when a cable is pulled.
-    const auto pending = node.pending;
-    for (const auto &reply : pending)
-        finishPending(node, reply, ENODEV);
+    // Transfers still waiting for their timeout end now (changed), as they do when a cable is
+    // pulled.
     const auto found = devices.find(node.id);
     if (found != devices.end() && found->second.node == &node)
         found->second.node = nullptr;
@@ -465,19 +457,6 @@ void EmulatedBus::Private::cancelReturn(Slot &slot)
     slot.returnTimer = nullptr;
 }
 
-void EmulatedBus::Private::finishPending(Node &node, const std::shared_ptr<PendingReply> &pending,
-                                         int error)
-{
-    const auto found = std::find(node.pending.begin(), node.pending.end(), pending);
-    if (found == node.pending.end())
-        return;
-    node.pending.erase(found);
-    umockdev_ioctl_client_complete(pending->client, -1, error);
-    g_object_unref(pending->client);
-    g_source_destroy(pending->source);
-    g_source_unref(pending->source);
-}
-
 gboolean EmulatedBus::Private::dispatch(Node &node, UMockdevIoctlClient *client)
 {
     Reply reply;
@@ -485,25 +464,9 @@ gboolean EmulatedBus::Private::dispatch(Node &node, UMockdevIoctlClient *client)
         QMutexLocker locker(&lock);
         if (!handlerContext)
             handlerContext = g_main_context_ref_thread_default();
-        if (closing || !node.present) {
-            reply = Reply{-1, ENODEV, false};
-        } else if (umockdev_ioctl_client_get_request(client) == USBDEVFS_CONTROL && node.device &&
-                   !node.device->refusesAccess()) {
-            // umockdev reads this host's next request only after the reply, so the round
-            // trips for the transfer's memory may happen on another thread.
-            const std::shared_ptr<Private> self = shared_from_this();
-            g_object_ref(client);
-            transfers.post([self, &node, client] {
-                self->serveControl(node, client);
-                g_object_unref(client);
-            });
-            return TRUE;
-        } else {
-            reply = handle(node, client);
-        }
+        reply = closing || !node.present ? Reply{-1, ENODEV} : handle(node, client);
     }
-    if (!reply.deferred)
-        umockdev_ioctl_client_complete(client, reply.result, reply.error);
+    umockdev_ioctl_client_complete(client, reply.result, reply.error);
     return TRUE;
 }
 
@@ -513,12 +476,12 @@ EmulatedBus::Private::Reply EmulatedBus::Private::handle(Node &node, UMockdevIoc
     const gulong request = umockdev_ioctl_client_get_request(client);
     // usbfs takes no request on a node opened read-only, which is all a user without access gets.
     if (node.device && node.device->refusesAccess())
-        return Reply{-1, EPERM, false};
+        return Reply{-1, EPERM};
     switch (request) {
     case USBDEVFS_CONNECTINFO: {
         IoctlDataPointer data = resolve(argument, 0, sizeof(usbdevfs_connectinfo));
         if (!data)
-            return Reply{-1, EFAULT, false};
+            return Reply{-1, EFAULT};
         usbdevfs_connectinfo info{};
         info.devnum = unsigned(node.devnum);
         umockdev_ioctl_data_update(data.get(), 0, reinterpret_cast<guint8 *>(&info), sizeof(info));
@@ -526,122 +489,99 @@ EmulatedBus::Private::Reply EmulatedBus::Private::handle(Node &node, UMockdevIoc
     }
     case USBDEVFS_IOCTL:
         // Nothing on this bus answers hub queries; libusb then takes each device as a leaf.
-        return Reply{-1, ENOSYS, false};
+        return Reply{-1, ENOSYS};
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE: {
         if (!node.device)
-            return Reply{-1, ENOTTY, false};
+            return Reply{-1, ENOTTY};
         IoctlDataPointer data = resolve(argument, 0, sizeof(unsigned int));
         if (!data)
-            return Reply{-1, EFAULT, false};
+            return Reply{-1, EFAULT};
         unsigned int value = 0;
         std::memcpy(&value, data->data, sizeof(value));
         if (request == USBDEVFS_SETCONFIGURATION)
-            return node.device->setConfiguration(int(value)) ? Reply() : Reply{-1, EPIPE, false};
-        return node.device->claimInterface(int(value)) ? Reply() : Reply{-1, EINVAL, false};
+            return node.device->setConfiguration(int(value)) ? Reply() : Reply{-1, EPIPE};
+        return node.device->claimInterface(int(value)) ? Reply() : Reply{-1, EINVAL};
     }
     case USBDEVFS_CONTROL:
-        // Only the root hub's: the devices' are served by serveControl.
-        return Reply{-1, EPIPE, false};
+        // Control transfers come through the control socket; one here means the program runs
+        // without the control-transfer library.
+        qWarning("EmulatedBus: a control transfer on %s bypassed %s", node.devnode.constData(),
+                 PreloadEnvironment::ControlLibrary);
+        return Reply{-1, ENOSYS};
     case USBDEVFS_SUBMITURB:
         // The device offers its bulk endpoints but takes no bulk traffic: it stalls them.
-        return Reply{-1, EPIPE, false};
+        return Reply{-1, EPIPE};
     default:
-        return Reply{-1, ENOTTY, false};
+        return Reply{-1, ENOTTY};
     }
 }
 
-// The host's transfer block and data are fetched without the bus lock: they are round trips to
-// the host, and other devices' transfers go on meanwhile.
-void EmulatedBus::Private::serveControl(Node &node, UMockdevIoctlClient *client)
+// The node the host opened, while it is on the bus: the index in nodes (which keeps every
+// node for the bus's life), or -1 for a node that is gone, whose transfers all fail.
+int EmulatedBus::Private::bindNode(int busNumber, int deviceNumber)
 {
-    Reply reply{-1, EFAULT, false};
-    bool departed = false;
-    {
-        IoctlDataPointer transfer =
-            resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_ctrltransfer));
-        usbdevfs_ctrltransfer request{};
-        if (transfer)
-            std::memcpy(&request, transfer->data, sizeof(request));
-        SetupPacket setup;
-        setup.requestType = request.bRequestType;
-        setup.request = request.bRequest;
-        setup.value = request.wValue;
-        setup.index = request.wIndex;
-        setup.length = request.wLength;
-        IoctlDataPointer buffer;
-        if (transfer && setup.length > 0)
-            buffer = resolve(transfer.get(), offsetof(usbdevfs_ctrltransfer, data), setup.length);
-        if (transfer && (setup.length == 0 || buffer)) {
-            const QByteArray outData =
-                setup.isIn() || !buffer ? QByteArray()
-                                        : QByteArray(reinterpret_cast<const char *>(buffer->data),
-                                                     setup.length);
-            // The listener runs under the lock: the device may return and take transfers
-            // at once, on another thread.
-            QMutexLocker locker(&lock);
-            if (closing || !node.present)
-                reply = Reply{-1, ENODEV, false};
-            else
-                reply = control(node, client, setup, outData, buffer.get(), int(request.timeout),
-                                &departed);
-            if (departed && listener)
-                listener(node.id, *node.device);
-        }
-    }
-    if (!reply.deferred)
-        umockdev_ioctl_client_complete(client, reply.result, reply.error);
+    QMutexLocker locker(&lock);
+    if (busNumber != BusNumber)
+        return -1;
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        if (nodes[i]->present && nodes[i]->devnum == deviceNumber)
+            return int(i);
+    return -1;
 }
 
-EmulatedBus::Private::Reply EmulatedBus::Private::control(Node &node, UMockdevIoctlClient *client,
-                                                          const SetupPacket &setup,
-                                                          const QByteArray &outData,
-                                                          UMockdevIoctlData *buffer,
-                                                          int timeoutMs, bool *departed)
+ControlChannel::Answer EmulatedBus::Private::serveControl(int key,
+                                                          const ControlChannel::Transfer &transfer)
+{
+    QMutexLocker locker(&lock);
+    if (key < 0 || std::size_t(key) >= nodes.size() || closing || !nodes[std::size_t(key)]->present)
+        return ControlChannel::Answer{-1, ENODEV, {}};
+    Node &node = *nodes[std::size_t(key)];
+    // usbfs takes no request on a node opened read-only, which is all a user without access
+    // gets; the root hub answers no control request of ours.
+    if (!node.device)
+        return ControlChannel::Answer{-1, EPIPE, {}};
+    if (node.device->refusesAccess())
+        return ControlChannel::Answer{-1, EPERM, {}};
+    return control(node, transfer);
+}
+
+// With the bus locked. The departure listener runs under the lock: the device may return and
+// take transfers at once, on another connection.
+ControlChannel::Answer EmulatedBus::Private::control(Node &node,
+                                                     const ControlChannel::Transfer &transfer)
 {
     const TransferOutcome outcome =
-        node.device->controlTransfer(setup, outData, timeoutMs);
+        node.device->controlTransfer(transfer.setup, transfer.outData, transfer.timeoutMs);
     switch (outcome.status) {
     case TransferOutcome::Status::Completed:
-        if (setup.isIn() && !outcome.data.isEmpty())
-            umockdev_ioctl_data_update(buffer, 0,
-                                       reinterpret_cast<guint8 *>(
-                                           const_cast<char *>(outcome.data.constData())),
-                                       outcome.data.size());
         // The device acknowledges first and only then resets; the host may see the node
         // vanish at once.
         if (outcome.leavesBus) {
             depart(node, outcome.returnAfterMs);
-            *departed = true;
+            if (listener)
+                listener(node.id, *node.device);
         }
-        return Reply{outcome.transferred, 0, false};
-    case TransferOutcome::Status::TimedOut:
-        return deferTimeout(node, client, outcome.delayMs);
+        return ControlChannel::Answer{outcome.transferred, 0,
+                                      transfer.setup.isIn() ? outcome.data : QByteArray()};
+    case TransferOutcome::Status::TimedOut: {
+        // Only this handle waits; a device that leaves the bus meanwhile ends the wait, as a
+        // pulled cable does.
+        const QDeadlineTimer deadline(qMax(outcome.delayMs, 0));
+        while (!closing && node.present && !deadline.hasExpired())
+            changed.wait(&lock, deadline);
+        return ControlChannel::Answer{-1, !closing && node.present ? ETIMEDOUT : ENODEV, {}};
+    }
     case TransferOutcome::Status::Unplugged:
         depart(node, outcome.returnAfterMs);
-        *departed = true;
-        return Reply{-1, ENODEV, false};
+        if (listener)
+            listener(node.id, *node.device);
+        return ControlChannel::Answer{-1, ENODEV, {}};
     case TransferOutcome::Status::Stalled:
         break;
     }
-    return Reply{-1, EPIPE, false};
-}
-
-// The answer comes from a timer on the handler thread's own context: blocking that thread
-// would stall every other node of the bus as well.
-EmulatedBus::Private::Reply EmulatedBus::Private::deferTimeout(Node &node,
-                                                               UMockdevIoctlClient *client,
-                                                               int delayMs)
-{
-    auto pending = std::make_shared<PendingReply>();
-    pending->client = UMOCKDEV_IOCTL_CLIENT(g_object_ref(client));
-    pending->source = g_timeout_source_new(guint(qMax(delayMs, 0)));
-    g_source_set_callback(pending->source, onPendingDue,
-                          new PendingLink{shared_from_this(), &node, pending}, releasePendingLink);
-    g_source_attach(pending->source, handlerContext);
-    node.pending.push_back(pending);
-    return Reply{0, 0, true};
+    return ControlChannel::Answer{-1, EPIPE, {}};
 }
 
 void EmulatedBus::Private::depart(Node &node, int returnAfterMs)
@@ -664,19 +604,6 @@ void EmulatedBus::Private::releaseHandlerLink(gpointer data, GClosure *closure)
 {
     Q_UNUSED(closure);
     delete static_cast<HandlerLink *>(data);
-}
-
-gboolean EmulatedBus::Private::onPendingDue(gpointer data)
-{
-    const auto *link = static_cast<PendingLink *>(data);
-    QMutexLocker locker(&link->bus->lock);
-    link->bus->finishPending(*link->node, link->pending, ETIMEDOUT);
-    return G_SOURCE_REMOVE;
-}
-
-void EmulatedBus::Private::releasePendingLink(gpointer data)
-{
-    delete static_cast<PendingLink *>(data);
 }
 
 gboolean EmulatedBus::Private::onReturnDue(gpointer data)

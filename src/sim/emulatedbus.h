@@ -13,18 +13,19 @@ class SimulatedDevice;
 // real ones. A device that leaves and returns (request 0x04, an unplug fault, replug()) comes
 // back under a new device number.
 //
-// The process that calls libusb must run under umockdev's preload library (ensurePreloaded())
-// and must create the bus before its first usb_init(), which fixes the usbfs path for good.
-// One bus per process at a time: the testbed lives in $UMOCKDEV_DIR.
+// The process that calls libusb must run under the preload libraries (ensurePreloaded(): the
+// bus's control-transfer library ahead of umockdev's) and must create the bus before its first
+// usb_init(), which fixes the usbfs path for good. One bus per process at a time: the testbed
+// and the control socket live in $UMOCKDEV_DIR.
 //
-// Requests are answered on umockdev's handler thread, control transfers on the bus's own
-// transfer threads (one host request at a time per handle, several devices at once); every
+// Requests are answered on umockdev's handler thread, control transfers on the control socket's
+// connection threads (one host request at a time per handle, several devices at once); every
 // member is safe to call from any other thread.
 class EmulatedBus
 {
 public:
     using DeviceId = int;
-    // Called on a transfer thread, with the bus locked (so it must not call the bus), when a
+    // Called on a connection thread, with the bus locked (so it must not call the bus), when a
     // device leaves the bus on its own (request 0x04, an unplug fault), before the host learns
     // of it.
     using DepartureListener = std::function<void(DeviceId id, SimulatedDevice &device)>;
@@ -34,7 +35,7 @@ public:
     EmulatedBus(const EmulatedBus &) = delete;
     EmulatedBus &operator=(const EmulatedBus &) = delete;
 
-    // Re-runs the current program under the preload library unless it already is; returns only
+    // Re-runs the current program under the preload libraries unless it already is; returns only
     // when it is.
     static void ensurePreloaded(int argc, char **argv);
 

@@ -1,5 +1,8 @@
 #include "preloadenvironment.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QtGlobal>
 
 namespace {
@@ -7,6 +10,7 @@ namespace {
 constexpr char PreloadStem[] = "libumockdev-preload";
 constexpr char AsanLinkOrderKey[] = "verify_asan_link_order";
 constexpr char ListSeparator = ':';
+constexpr char OwnExecutable[] = "/proc/self/exe";
 
 QByteArray appended(const QByteArray &list, const QByteArray &entry)
 {
@@ -15,9 +19,50 @@ QByteArray appended(const QByteArray &list, const QByteArray &entry)
 
 } // namespace
 
-QByteArray PreloadEnvironment::withPreload(const QByteArray &ldPreload)
+QString PreloadEnvironment::library(const char *fileName)
 {
-    return ldPreload.contains(PreloadStem) ? ldPreload : appended(ldPreload, PreloadLibrary);
+    const QDir own = QFileInfo(QFileInfo(QLatin1String(OwnExecutable)).symLinkTarget()).dir();
+    for (const QString &directory :
+         {own.path(), own.filePath(installedDirectory()), QStringLiteral(TQ470_SIM_BUILD_DIR)}) {
+        const QFileInfo candidate{QDir(directory), QLatin1String(fileName)};
+        if (candidate.isFile())
+            return candidate.absoluteFilePath();
+    }
+    return QString();
+}
+
+QString PreloadEnvironment::installedDirectory()
+{
+    return QStringLiteral(TQ470_LIBDIR_FROM_BINDIR);
+}
+
+QByteArray PreloadEnvironment::withPreload(const QByteArray &ldPreload,
+                                           const QByteArray &controlLibrary)
+{
+    QByteArrayList entries;
+    for (const QByteArray &entry : ldPreload.split(ListSeparator))
+        if (!entry.isEmpty())
+            entries.append(entry);
+    const auto has = [&entries](const QByteArray &name) {
+        for (const QByteArray &entry : std::as_const(entries))
+            if (entry.contains(name))
+                return true;
+        return false;
+    };
+    const bool hasUmockdev = has(PreloadStem);
+    if (!has(ControlLibrary)) {
+        // Ahead of umockdev's, whose ioctl() it stands in front of.
+        qsizetype position = entries.size();
+        for (qsizetype i = 0; i < entries.size(); ++i)
+            if (entries.at(i).contains(PreloadStem)) {
+                position = i;
+                break;
+            }
+        entries.insert(position, controlLibrary);
+    }
+    if (!hasUmockdev)
+        entries.append(PreloadLibrary);
+    return entries.join(ListSeparator);
 }
 
 QByteArray PreloadEnvironment::withAsanOption(const QByteArray &asanOptions)
@@ -28,11 +73,16 @@ QByteArray PreloadEnvironment::withAsanOption(const QByteArray &asanOptions)
 
 bool PreloadEnvironment::isActive()
 {
-    return qgetenv(PreloadVariable).contains(PreloadStem);
+    const QByteArray preload = qgetenv(PreloadVariable);
+    return preload.contains(PreloadStem) && preload.contains(ControlLibrary);
 }
 
-void PreloadEnvironment::apply()
+bool PreloadEnvironment::apply()
 {
-    qputenv(PreloadVariable, withPreload(qgetenv(PreloadVariable)));
+    const QString control = library(ControlLibrary);
+    if (control.isEmpty())
+        return false;
+    qputenv(PreloadVariable, withPreload(qgetenv(PreloadVariable), QFile::encodeName(control)));
     qputenv(AsanVariable, withAsanOption(qgetenv(AsanVariable)));
+    return true;
 }

@@ -8,7 +8,6 @@
 
 #include <QByteArrayList>
 #include <QDir>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <chrono>
@@ -33,7 +32,6 @@ namespace {
 
 constexpr char ProgramName[] = "tq470-sim";
 constexpr int ForwardedSignals[] = {SIGINT, SIGTERM};
-constexpr char OwnExecutable[] = "/proc/self/exe";
 
 volatile sig_atomic_t childProcess = 0;
 volatile sig_atomic_t signalBeforeChild = 0;
@@ -55,9 +53,10 @@ QByteArray withVariable(const QByteArray &name, const QByteArray &value)
     return name + '=' + value;
 }
 
-// The command's environment: this process's, with the preload library, the testbed and the
+// The command's environment: this process's, with the preload libraries, the testbed and the
 // sanitizer option added. firstPreload, when given, goes in front of every other preload.
-QByteArrayList commandEnvironment(const QString &testbedDirectory, const QByteArray &firstPreload)
+QByteArrayList commandEnvironment(const QString &testbedDirectory,
+                                  const QByteArray &controlLibrary, const QByteArray &firstPreload)
 {
     const QByteArray preload = PreloadEnvironment::PreloadVariable;
     const QByteArray asan = PreloadEnvironment::AsanVariable;
@@ -69,7 +68,7 @@ QByteArrayList commandEnvironment(const QString &testbedDirectory, const QByteAr
         if (name != preload && name != asan && name != directory)
             environment.append(variable);
     }
-    QByteArray preloads = PreloadEnvironment::withPreload(qgetenv(preload));
+    QByteArray preloads = PreloadEnvironment::withPreload(qgetenv(preload), controlLibrary);
     if (!firstPreload.isEmpty())
         preloads = firstPreload + ':' + preloads;
     environment.append(withVariable(preload, preloads));
@@ -212,36 +211,38 @@ int SimulatorLauncher::prepareState(DeviceState *state, const QString &directory
     return 0;
 }
 
-// Beside the launcher in the build tree, or where the installation puts it.
-QString SimulatorLauncher::noAccessLibrary()
+// Our preload library fileName, or a message that it is missing.
+QString SimulatorLauncher::findLibrary(const char *fileName, QByteArray *path)
 {
-    const QDir own = QFileInfo(QFileInfo(QLatin1String(OwnExecutable)).symLinkTarget()).dir();
-    for (const QString &directory :
-         {own.path(), own.filePath(QLatin1String(TQ470_NOACCESS_INSTALLED_DIRECTORY))}) {
-        const QFileInfo library(QDir(directory), QLatin1String(TQ470_NOACCESS_LIBRARY));
-        if (library.isFile())
-            return library.absoluteFilePath();
+    const QString library = PreloadEnvironment::library(fileName);
+    if (!library.isEmpty()) {
+        *path = QFile::encodeName(library);
+        return QString();
     }
-    return QString();
+    return QStringLiteral("%1 is missing beside the launcher and in %2")
+        .arg(QLatin1String(fileName), PreloadEnvironment::installedDirectory());
 }
 
 int SimulatorLauncher::runCommand(const QString &testbedDirectory) const
 {
+    QByteArray controlLibrary;
+    QString missing = findLibrary(PreloadEnvironment::ControlLibrary, &controlLibrary);
+    if (!missing.isEmpty()) {
+        report(missing);
+        return ExitSimulatorFailure;
+    }
     QByteArray firstPreload;
     if (m_options.noAccess()) {
-        const QString library = noAccessLibrary();
-        if (library.isEmpty()) {
-            report(QStringLiteral("--no-access: %1 is missing beside the launcher and in %2")
-                       .arg(QLatin1String(TQ470_NOACCESS_LIBRARY),
-                            QLatin1String(TQ470_NOACCESS_INSTALLED_DIRECTORY)));
+        missing = findLibrary(PreloadEnvironment::NoAccessLibrary, &firstPreload);
+        if (!missing.isEmpty()) {
+            report(QStringLiteral("--no-access: ") + missing);
             return ExitSimulatorFailure;
         }
-        firstPreload = QFile::encodeName(library);
     }
     QByteArrayList arguments;
     for (const QString &argument : m_options.command())
         arguments.append(argument.toLocal8Bit());
-    QByteArrayList environment = commandEnvironment(testbedDirectory, firstPreload);
+    QByteArrayList environment = commandEnvironment(testbedDirectory, controlLibrary, firstPreload);
     std::vector<char *> argv = pointers(arguments);
     std::vector<char *> envp = pointers(environment);
 

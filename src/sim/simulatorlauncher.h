@@ -10,7 +10,7 @@ class DeviceStateStore;
 
 // Runs one command against simulated Tq470s: prepares the devices (fresh or from the state
 // directory), plugs them into an emulated bus owned by this process, runs the command as a child
-// under umockdev's preload library with the standard streams inherited, passes SIGINT and
+// under the preload libraries with the standard streams inherited, passes SIGINT and
 // SIGTERM on, waits, and saves the devices.
 class SimulatorLauncher
 {
@@ -29,7 +29,7 @@ private:
     int prepareState(DeviceState *state, const QString &directory,
                      const QByteArray &requiredSerial) const;
     int runCommand(const QString &testbedDirectory) const;
-    static QString noAccessLibrary();
+    static QString findLibrary(const char *fileName, QByteArray *path);
     static bool save(const DeviceStateStore &store, const DeviceState &state);
     static void report(const QString &message);
 

@@ -1,6 +1,7 @@
 #include "debugcapture.h"
 #include "dialogscript.h"
 #include "intelhextext.h"
+#include "progressrelay.h"
 #include "simtestsupport.h"
 #include "slicedlog.h"
 #include "testchecks.h"
@@ -15,6 +16,7 @@
 #include <QTextBrowser>
 
 #include <memory>
+#include <thread>
 
 // What the window itself does around the tools: its dialogs, the values it proposes and
 // remembers, its log, its bars, what it shows; in a scratch folder, with a simulated Tq470.
@@ -106,6 +108,37 @@ private Q_SLOTS:
         QVERIFY(worker->isRunning() && !button->isEnabled());
         delete std::exchange(window, nullptr);
         QVERIFY(worker->isFinished() && worker->succeeded());
+    }
+
+    // A burst of reports from the worker's thread queues one update, which shows the last
+    // value; on the window's thread a value shows at once.
+    void progressRelayShowsTheLatestValue()
+    {
+        QProgressBar bar;
+        bar.setRange(0, 1000);
+        auto *const relay = new ProgressRelay(&bar);
+        QList<int> shown;
+        connect(&bar, &QProgressBar::valueChanged, [&shown](int value) { shown << value; });
+        std::thread([relay] {
+            for (int percent = 1; percent <= 1000; ++percent)
+                relay->report(percent);
+        }).join();
+        struct QueuedCalls : QObject
+        {
+            int count = 0;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                count += event->type() == QEvent::MetaCall;
+                return false;
+            }
+        } queued;
+        relay->installEventFilter(&queued);
+        QVERIFY(shown.isEmpty());
+        QCoreApplication::sendPostedEvents(relay);
+        QCOMPARE(queued.count, 1);
+        QCOMPARE(shown, QList<int>{1000});
+        relay->report(7);
+        QCOMPARE(shown, (QList<int>{1000, 7}));
     }
 
     // Texts appended in slices end up as the same text as each appended at once.

@@ -46,7 +46,7 @@ private:
     EmulatedBus m_bus;
 };
 
-// Like QTEST_MAIN, after re-running the program under umockdev's preload library if need be.
+// Like QTEST_MAIN, after re-running the program under the preload libraries if need be.
 template <class Application, class TestClass> int runSimTest(int argc, char *argv[])
 {
     EmulatedBus::ensurePreloaded(argc, argv);

@@ -1,6 +1,7 @@
 #include "bootloaderprotocol.h"
 #include "devicestatestore.h"
 #include "encoding.h"
+#include "preloadenvironment.h"
 #include "processrun.h"
 #include "samplefirmware.h"
 #include "simtestsupport.h"
@@ -191,6 +192,31 @@ private Q_SLOTS:
         usb_close(handle);
     }
 
+    // The control library goes ahead of umockdev's, whose ioctl() it must see first; what the
+    // user preloads keeps its place.
+    void preloadOrder_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("nothing preloaded") << QByteArray() << QByteArray("C:U");
+        QTest::newRow("the user's own library stays first") << QByteArray("a.so")
+                                                            << QByteArray("a.so:C:U");
+        QTest::newRow("under umockdev already: ahead of it")
+            << QByteArray("a.so:U:b.so") << QByteArray("a.so:C:U:b.so");
+        QTest::newRow("both there: left alone") << QByteArray("U:C") << QByteArray("U:C");
+    }
+    void preloadOrder()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        const QByteArray control =
+            QByteArray("/lib/") + PreloadEnvironment::ControlLibrary;
+        const auto expand = [&control](QByteArray list) {
+            return list.replace("U", PreloadEnvironment::PreloadLibrary).replace("C", control);
+        };
+        QCOMPARE(PreloadEnvironment::withPreload(expand(before), control), expand(after));
+    }
+
     // Shell lines, run in order from outside the emulation as a user runs them: SIM is tq470-sim,
     // SELF this program as a libusb host (see main()), STATE one state directory for all rows.
     void launcher_data()
@@ -244,6 +270,9 @@ private Q_SLOTS:
             "SIM --fault stall:request=0x06:times=100 SELF probe", 0, "470000001b identity 2 eb00");
         row("sample firmware: an option is no file name", "cd \"$(mktemp -d)\" && SAMPLE --out; c=$?; "
             "test ! -e --out && exit $c", 2, "Unknown option 'out'");
+        row("a program under umockdev's library alone gets no control transfer",
+            "SIM sh -c 'LD_PRELOAD=libumockdev-preload.so.0 SELF probe'", 3,
+            "bypassed libtq470-control.so");
         row("versions", "SIM -V >&2 && SAMPLE -V >&2", 0,
             "tq470-sim 2.00\ntq470-sample-firmware 2.00");
     }

@@ -1,0 +1,349 @@
+// Preloaded ahead of umockdev's library wherever a program talks to the emulated bus: a control
+// transfer (USBDEVFS_CONTROL) on a USB device node goes to the bus's control socket as one
+// message and comes back as one answer. Everything else (the bus scan, the descriptors read from
+// the node, claiming, bulk requests) goes on to umockdev as before. Deliberately free of Qt, of
+// the heap and of the sanitizer runtimes: it runs inside the program's very first calls to open().
+
+// The fortified headers define open() inline, which would clash with the definitions here.
+#undef _FORTIFY_SOURCE
+
+#include "controlwire.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+#include <unistd.h>
+// <linux/usbdevice_fs.h> needs the _IO* macros of <sys/ioctl.h> first.
+#include <sys/ioctl.h>
+#include <linux/usbdevice_fs.h>
+
+namespace {
+
+constexpr char UsbDeviceNodes[] = "/dev/bus/usb/";
+constexpr char DirectoryVariable[] = "UMOCKDEV_DIR";
+// Descriptors above this are left to umockdev; libusb's come from the bottom.
+constexpr int TrackedDescriptors = 4096;
+constexpr unsigned char DirectionIn = 0x80;
+constexpr int DecimalBase = 10;
+
+// One per file descriptor. All zero (static storage, before any constructor runs) is "not a
+// USB device node"; connection holds the socket's descriptor plus one.
+struct Handle
+{
+    pthread_mutex_t lock;
+    int busNumber;
+    int deviceNumber;
+    int connection;
+};
+
+Handle handles[TrackedDescriptors];
+
+using OpenFunction = int (*)(const char *, int, ...);
+using OpenAtFunction = int (*)(int, const char *, int, ...);
+using CheckedOpenFunction = int (*)(const char *, int);
+using CloseFunction = int (*)(int);
+using IoctlFunction = int (*)(int, unsigned long, ...);
+
+template <typename Function> Function next(const char *name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+int closeNext(int descriptor)
+{
+    const auto function = next<CloseFunction>("close");
+    if (!function) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return function(descriptor);
+}
+
+// "/dev/bus/usb/BBB/DDD" gives BBB and DDD; any other path gives false.
+bool parseNode(const char *path, int *busNumber, int *deviceNumber)
+{
+    if (!path || std::strncmp(path, UsbDeviceNodes, sizeof(UsbDeviceNodes) - 1) != 0)
+        return false;
+    char *end = nullptr;
+    const long bus = std::strtol(path + sizeof(UsbDeviceNodes) - 1, &end, DecimalBase);
+    if (!end || *end != '/')
+        return false;
+    const long device = std::strtol(end + 1, &end, DecimalBase);
+    if (!end || *end != '\0' || bus <= 0 || device <= 0)
+        return false;
+    *busNumber = int(bus);
+    *deviceNumber = int(device);
+    return true;
+}
+
+void dropConnection(Handle &handle)
+{
+    if (handle.connection > 0)
+        closeNext(handle.connection - 1);
+    handle.connection = 0;
+}
+
+// After the real open(): remember which node the descriptor is.
+int opened(int descriptor, const char *path)
+{
+    int busNumber = 0;
+    int deviceNumber = 0;
+    if (descriptor < 0 || descriptor >= TrackedDescriptors ||
+        !parseNode(path, &busNumber, &deviceNumber))
+        return descriptor;
+    Handle &handle = handles[descriptor];
+    pthread_mutex_lock(&handle.lock);
+    dropConnection(handle);
+    handle.busNumber = busNumber;
+    handle.deviceNumber = deviceNumber;
+    pthread_mutex_unlock(&handle.lock);
+    return descriptor;
+}
+
+bool sendAll(int socket, iovec *parts, int count)
+{
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = std::size_t(count);
+    while (message.msg_iovlen > 0) {
+        const ssize_t sent = sendmsg(socket, &message, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        std::size_t left = std::size_t(sent);
+        while (message.msg_iovlen > 0 && left >= message.msg_iov->iov_len) {
+            left -= message.msg_iov->iov_len;
+            ++message.msg_iov;
+            --message.msg_iovlen;
+        }
+        if (message.msg_iovlen > 0) {
+            message.msg_iov->iov_base = static_cast<char *>(message.msg_iov->iov_base) + left;
+            message.msg_iov->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+bool receiveAll(int socket, void *buffer, std::size_t length)
+{
+    auto *bytes = static_cast<char *>(buffer);
+    while (length > 0) {
+        const ssize_t received = recv(socket, bytes, length, MSG_WAITALL);
+        if (received < 0 && errno == EINTR)
+            continue;
+        if (received <= 0)
+            return false;
+        bytes += received;
+        length -= std::size_t(received);
+    }
+    return true;
+}
+
+bool connectHandle(Handle &handle)
+{
+    const char *directory = std::getenv(DirectoryVariable);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (!directory ||
+        std::strlen(directory) + sizeof(ControlWire::SocketName) + 1 > sizeof(address.sun_path))
+        return false;
+    std::strcpy(address.sun_path, directory);
+    std::strcat(address.sun_path, "/");
+    std::strcat(address.sun_path, ControlWire::SocketName);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return false;
+    ControlWire::Hello hello;
+    hello.busNumber = std::uint32_t(handle.busNumber);
+    hello.deviceNumber = std::uint32_t(handle.deviceNumber);
+    iovec part{&hello, sizeof(hello)};
+    if (connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
+        !sendAll(socket, &part, 1)) {
+        closeNext(socket);
+        return false;
+    }
+    handle.connection = socket + 1;
+    return true;
+}
+
+// The ioctl's work, with the handle locked. A bus that cannot be reached is a device that is
+// gone, as usbfs reports it.
+int transfer(Handle &handle, usbdevfs_ctrltransfer *transfer)
+{
+    if (!transfer) {
+        errno = EFAULT;
+        return -1;
+    }
+    if (handle.connection == 0 && !connectHandle(handle)) {
+        errno = ENODEV;
+        return -1;
+    }
+    const int socket = handle.connection - 1;
+    const bool in = (transfer->bRequestType & DirectionIn) != 0;
+    ControlWire::Request request;
+    request.requestType = transfer->bRequestType;
+    request.request = transfer->bRequest;
+    request.value = transfer->wValue;
+    request.index = transfer->wIndex;
+    request.length = transfer->wLength;
+    request.timeoutMs = transfer->timeout;
+    iovec parts[2] = {{&request, sizeof(request)}, {transfer->data, transfer->wLength}};
+    const int count = in || transfer->wLength == 0 || !transfer->data ? 1 : 2;
+    ControlWire::Answer answer;
+    if (!sendAll(socket, parts, count) || !receiveAll(socket, &answer, sizeof(answer)) ||
+        answer.inLength > transfer->wLength || (answer.inLength > 0 && !transfer->data) ||
+        !receiveAll(socket, transfer->data, answer.inLength)) {
+        dropConnection(handle);
+        errno = ENODEV;
+        return -1;
+    }
+    if (answer.result < 0) {
+        errno = answer.error;
+        return -1;
+    }
+    return answer.result;
+}
+
+// Only these flags make open() read its third argument.
+bool takesMode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
+
+mode_t modeArgument(int flags, va_list arguments)
+{
+    return takesMode(flags) ? mode_t(va_arg(arguments, int)) : mode_t(0);
+}
+
+int openNext(const char *name, const char *path, int flags, mode_t mode)
+{
+    const auto function = next<OpenFunction>(name);
+    if (!function) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return opened(function(path, flags, mode), path);
+}
+
+int openAtNext(const char *name, int directory, const char *path, int flags, mode_t mode)
+{
+    const auto function = next<OpenAtFunction>(name);
+    if (!function) {
+        errno = ENOSYS;
+        return -1;
+    }
+    const int descriptor = function(directory, path, flags, mode);
+    return path && path[0] == '/' ? opened(descriptor, path) : descriptor;
+}
+
+int checkedOpenNext(const char *name, const char *path, int flags)
+{
+    const auto function = next<CheckedOpenFunction>(name);
+    if (!function) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return opened(function(path, flags), path);
+}
+
+} // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int open(const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openNext("open", path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int open64(const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openNext("open64", path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int openat(int directory, const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openAtNext("openat", directory, path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int openat64(int directory, const char *path, int flags,
+                                                    ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openAtNext("openat64", directory, path, flags, mode);
+}
+
+// What fortified callers reach instead of open() and open64().
+__attribute__((visibility("default"))) int __open_2(const char *path, int flags)
+{
+    return checkedOpenNext("__open_2", path, flags);
+}
+
+__attribute__((visibility("default"))) int __open64_2(const char *path, int flags)
+{
+    return checkedOpenNext("__open64_2", path, flags);
+}
+
+__attribute__((visibility("default"))) int close(int descriptor)
+{
+    if (descriptor >= 0 && descriptor < TrackedDescriptors) {
+        Handle &handle = handles[descriptor];
+        pthread_mutex_lock(&handle.lock);
+        dropConnection(handle);
+        handle.busNumber = 0;
+        handle.deviceNumber = 0;
+        pthread_mutex_unlock(&handle.lock);
+    }
+    return closeNext(descriptor);
+}
+
+__attribute__((visibility("default"))) int ioctl(int descriptor, unsigned long request,
+                                                 ...) noexcept
+{
+    va_list arguments;
+    va_start(arguments, request);
+    void *argument = va_arg(arguments, void *);
+    va_end(arguments);
+    if (request == USBDEVFS_CONTROL && descriptor >= 0 && descriptor < TrackedDescriptors) {
+        Handle &handle = handles[descriptor];
+        pthread_mutex_lock(&handle.lock);
+        if (handle.deviceNumber != 0) {
+            const int result = transfer(handle, static_cast<usbdevfs_ctrltransfer *>(argument));
+            const int error = errno;
+            pthread_mutex_unlock(&handle.lock);
+            errno = error;
+            return result;
+        }
+        pthread_mutex_unlock(&handle.lock);
+    }
+    const auto function = next<IoctlFunction>("ioctl");
+    if (!function) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return function(descriptor, request, argument);
+}
+
+} // extern "C"

@@ -1,0 +1,47 @@
+#ifndef TQ470_CONTROLWIRE_H
+#define TQ470_CONTROLWIRE_H
+
+// What the control-transfer library (preloaded into the program under test) and the emulated
+// bus say to each other over the bus's control socket: one message per control transfer and one
+// answer, where umockdev's own ioctl path needs three round trips. Plain structures in host
+// order: both ends run on the same machine. Free of Qt, as the preloaded library must be.
+
+#include <cstdint>
+
+namespace ControlWire {
+
+// In $UMOCKDEV_DIR.
+constexpr char SocketName[] = "tq470-control";
+constexpr std::uint32_t HelloMagic = 0x54513437; // "TQ47"
+
+// Sent once, when the program makes its first control transfer on a node it opened.
+struct Hello
+{
+    std::uint32_t magic = HelloMagic;
+    std::uint32_t busNumber = 0;
+    std::uint32_t deviceNumber = 0;
+};
+
+// Followed by wLength bytes of data for an OUT transfer.
+struct Request
+{
+    std::uint8_t requestType = 0;
+    std::uint8_t request = 0;
+    std::uint16_t value = 0;
+    std::uint16_t index = 0;
+    std::uint16_t length = 0;
+    std::uint32_t timeoutMs = 0;
+};
+
+// What the ioctl returns: result >= 0 the bytes moved, else -1 and errno = error. Followed by
+// inLength bytes for an IN transfer.
+struct Answer
+{
+    std::int32_t result = 0;
+    std::int32_t error = 0;
+    std::uint32_t inLength = 0;
+};
+
+} // namespace ControlWire
+
+#endif
