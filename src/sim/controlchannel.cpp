@@ -9,55 +9,12 @@
 #include <utility>
 
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int Backlog = 16;
-
-bool receiveAll(int socket, void *buffer, std::size_t length)
-{
-    auto *bytes = static_cast<char *>(buffer);
-    while (length > 0) {
-        const ssize_t received = recv(socket, bytes, length, MSG_WAITALL);
-        if (received < 0 && errno == EINTR)
-            continue;
-        if (received <= 0)
-            return false;
-        bytes += received;
-        length -= std::size_t(received);
-    }
-    return true;
-}
-
-bool sendAll(int socket, const void *header, std::size_t headerLength, const QByteArray &data)
-{
-    iovec parts[2] = {{const_cast<void *>(header), headerLength},
-                      {const_cast<char *>(data.constData()), std::size_t(data.size())}};
-    msghdr message{};
-    message.msg_iov = parts;
-    message.msg_iovlen = data.isEmpty() ? 1 : 2;
-    while (message.msg_iovlen > 0) {
-        const ssize_t sent = sendmsg(socket, &message, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        std::size_t left = std::size_t(sent);
-        while (message.msg_iovlen > 0 && left >= message.msg_iov->iov_len) {
-            left -= message.msg_iov->iov_len;
-            ++message.msg_iov;
-            --message.msg_iovlen;
-        }
-        if (message.msg_iovlen > 0) {
-            message.msg_iov->iov_base = static_cast<char *>(message.msg_iov->iov_base) + left;
-            message.msg_iov->iov_len -= left;
-        }
-    }
-    return true;
-}
 
 } // namespace
 
@@ -146,12 +103,12 @@ void ControlChannel::accept()
 void ControlChannel::serveConnection(Connection &connection)
 {
     ControlWire::Hello hello;
-    if (receiveAll(connection.socket, &hello, sizeof(hello)) &&
+    if (ControlWire::receiveAll(connection.socket, &hello, sizeof(hello)) &&
         hello.magic == ControlWire::HelloMagic) {
         const int key = bind(int(hello.busNumber), int(hello.deviceNumber));
         for (;;) {
             ControlWire::Request request;
-            if (!receiveAll(connection.socket, &request, sizeof(request)))
+            if (!ControlWire::receiveAll(connection.socket, &request, sizeof(request)))
                 break;
             Transfer transfer;
             transfer.setup.requestType = request.requestType;
@@ -162,7 +119,8 @@ void ControlChannel::serveConnection(Connection &connection)
             transfer.timeoutMs = int(request.timeoutMs);
             if (!transfer.setup.isIn() && request.length > 0) {
                 transfer.outData.resize(request.length);
-                if (!receiveAll(connection.socket, transfer.outData.data(), request.length))
+                if (!ControlWire::receiveAll(connection.socket, transfer.outData.data(),
+                                             request.length))
                     break;
             }
             Answer answer = serve(key, transfer);
@@ -173,7 +131,9 @@ void ControlChannel::serveConnection(Connection &connection)
             header.result = answer.result;
             header.error = answer.error;
             header.inLength = std::uint32_t(answer.inData.size());
-            if (!sendAll(connection.socket, &header, sizeof(header), answer.inData))
+            iovec parts[2] = {{&header, sizeof(header)},
+                              {answer.inData.data(), std::size_t(answer.inData.size())}};
+            if (!ControlWire::sendAll(connection.socket, parts, answer.inData.isEmpty() ? 1 : 2))
                 break;
         }
     }

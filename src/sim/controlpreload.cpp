@@ -8,19 +8,12 @@
 #undef _FORTIFY_SOURCE
 
 #include "controlwire.h"
+#include "preloadopen.h"
 
-#include <cerrno>
-#include <cstdarg>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
-#include <dlfcn.h>
-#include <fcntl.h>
 #include <pthread.h>
-#include <sys/socket.h>
-#include <sys/types.h>
-#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 // <linux/usbdevice_fs.h> needs the _IO* macros of <sys/ioctl.h> first.
@@ -48,20 +41,12 @@ struct Handle
 
 Handle handles[TrackedDescriptors];
 
-using OpenFunction = int (*)(const char *, int, ...);
-using OpenAtFunction = int (*)(int, const char *, int, ...);
-using CheckedOpenFunction = int (*)(const char *, int);
 using CloseFunction = int (*)(int);
 using IoctlFunction = int (*)(int, unsigned long, ...);
 
-template <typename Function> Function next(const char *name)
-{
-    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-}
-
 int closeNext(int descriptor)
 {
-    const auto function = next<CloseFunction>("close");
+    const auto function = nextFunction<CloseFunction>("close");
     if (!function) {
         errno = ENOSYS;
         return -1;
@@ -93,6 +78,11 @@ void dropConnection(Handle &handle)
     handle.connection = 0;
 }
 
+bool refusesOpen(const char *, int)
+{
+    return false;
+}
+
 // After the real open(): remember which node the descriptor is.
 int opened(int descriptor, const char *path)
 {
@@ -108,46 +98,6 @@ int opened(int descriptor, const char *path)
     handle.deviceNumber = deviceNumber;
     pthread_mutex_unlock(&handle.lock);
     return descriptor;
-}
-
-bool sendAll(int socket, iovec *parts, int count)
-{
-    msghdr message{};
-    message.msg_iov = parts;
-    message.msg_iovlen = std::size_t(count);
-    while (message.msg_iovlen > 0) {
-        const ssize_t sent = sendmsg(socket, &message, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        std::size_t left = std::size_t(sent);
-        while (message.msg_iovlen > 0 && left >= message.msg_iov->iov_len) {
-            left -= message.msg_iov->iov_len;
-            ++message.msg_iov;
-            --message.msg_iovlen;
-        }
-        if (message.msg_iovlen > 0) {
-            message.msg_iov->iov_base = static_cast<char *>(message.msg_iov->iov_base) + left;
-            message.msg_iov->iov_len -= left;
-        }
-    }
-    return true;
-}
-
-bool receiveAll(int socket, void *buffer, std::size_t length)
-{
-    auto *bytes = static_cast<char *>(buffer);
-    while (length > 0) {
-        const ssize_t received = recv(socket, bytes, length, MSG_WAITALL);
-        if (received < 0 && errno == EINTR)
-            continue;
-        if (received <= 0)
-            return false;
-        bytes += received;
-        length -= std::size_t(received);
-    }
-    return true;
 }
 
 bool connectHandle(Handle &handle)
@@ -169,7 +119,7 @@ bool connectHandle(Handle &handle)
     hello.deviceNumber = std::uint32_t(handle.deviceNumber);
     iovec part{&hello, sizeof(hello)};
     if (connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
-        !sendAll(socket, &part, 1)) {
+        !ControlWire::sendAll(socket, &part, 1)) {
         closeNext(socket);
         return false;
     }
@@ -201,9 +151,10 @@ int transfer(Handle &handle, usbdevfs_ctrltransfer *transfer)
     iovec parts[2] = {{&request, sizeof(request)}, {transfer->data, transfer->wLength}};
     const int count = in || transfer->wLength == 0 || !transfer->data ? 1 : 2;
     ControlWire::Answer answer;
-    if (!sendAll(socket, parts, count) || !receiveAll(socket, &answer, sizeof(answer)) ||
+    if (!ControlWire::sendAll(socket, parts, count) ||
+        !ControlWire::receiveAll(socket, &answer, sizeof(answer)) ||
         answer.inLength > transfer->wLength || (answer.inLength > 0 && !transfer->data) ||
-        !receiveAll(socket, transfer->data, answer.inLength)) {
+        !ControlWire::receiveAll(socket, transfer->data, answer.inLength)) {
         dropConnection(handle);
         errno = ENODEV;
         return -1;
@@ -215,96 +166,9 @@ int transfer(Handle &handle, usbdevfs_ctrltransfer *transfer)
     return answer.result;
 }
 
-// Only these flags make open() read its third argument.
-bool takesMode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
-
-mode_t modeArgument(int flags, va_list arguments)
-{
-    return takesMode(flags) ? mode_t(va_arg(arguments, int)) : mode_t(0);
-}
-
-int openNext(const char *name, const char *path, int flags, mode_t mode)
-{
-    const auto function = next<OpenFunction>(name);
-    if (!function) {
-        errno = ENOSYS;
-        return -1;
-    }
-    return opened(function(path, flags, mode), path);
-}
-
-int openAtNext(const char *name, int directory, const char *path, int flags, mode_t mode)
-{
-    const auto function = next<OpenAtFunction>(name);
-    if (!function) {
-        errno = ENOSYS;
-        return -1;
-    }
-    const int descriptor = function(directory, path, flags, mode);
-    return path && path[0] == '/' ? opened(descriptor, path) : descriptor;
-}
-
-int checkedOpenNext(const char *name, const char *path, int flags)
-{
-    const auto function = next<CheckedOpenFunction>(name);
-    if (!function) {
-        errno = ENOSYS;
-        return -1;
-    }
-    return opened(function(path, flags), path);
-}
-
 } // namespace
 
 extern "C" {
-
-__attribute__((visibility("default"))) int open(const char *path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeArgument(flags, arguments);
-    va_end(arguments);
-    return openNext("open", path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int open64(const char *path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeArgument(flags, arguments);
-    va_end(arguments);
-    return openNext("open64", path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int openat(int directory, const char *path, int flags, ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeArgument(flags, arguments);
-    va_end(arguments);
-    return openAtNext("openat", directory, path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int openat64(int directory, const char *path, int flags,
-                                                    ...)
-{
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeArgument(flags, arguments);
-    va_end(arguments);
-    return openAtNext("openat64", directory, path, flags, mode);
-}
-
-// What fortified callers reach instead of open() and open64().
-__attribute__((visibility("default"))) int __open_2(const char *path, int flags)
-{
-    return checkedOpenNext("__open_2", path, flags);
-}
-
-__attribute__((visibility("default"))) int __open64_2(const char *path, int flags)
-{
-    return checkedOpenNext("__open64_2", path, flags);
-}
 
 __attribute__((visibility("default"))) int close(int descriptor)
 {
@@ -338,7 +202,7 @@ __attribute__((visibility("default"))) int ioctl(int descriptor, unsigned long r
         }
         pthread_mutex_unlock(&handle.lock);
     }
-    const auto function = next<IoctlFunction>("ioctl");
+    const auto function = nextFunction<IoctlFunction>("ioctl");
     if (!function) {
         errno = ENOSYS;
         return -1;
