@@ -14,8 +14,6 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
-#include <array>
-#include <atomic>
 #include <cstdio>
 #include <unistd.h>
 
@@ -76,28 +74,12 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
     QEventLoop loop;
     QObject::connect(&upgrader, &Upgrader::sendText, &receiver,
                      [this](const QString &text) { showText(text); });
-    // The progress comes for every chunk; what is shown depends on the value alone, so only a
-    // changed value is queued (a wake-up of this thread spared per chunk).
-    std::array<std::atomic<int>, BarCount> lastReported;
-    for (std::atomic<int> &value : lastReported)
-        value = -1;
-    const auto report = [this, &receiver, &lastReported](Bar bar, int percent) {
-        if (lastReported[size_t(bar)].exchange(percent) != percent)
-            QMetaObject::invokeMethod(
-                &receiver, [this, bar, percent] { showProgress(bar, percent); },
-                Qt::QueuedConnection);
-    };
-    QObject::connect(
-        &upgrader, &Upgrader::sendPercent, &receiver,
-        [&report](int percent) { report(Bar::Flash, percent); }, Qt::DirectConnection);
-    QObject::connect(
-        &device, &USBTQ470::sendPercentExtFlashWrite, &receiver,
-        [&report](int percent) { report(Bar::ExternalFlashWrite, percent); },
-        Qt::DirectConnection);
-    QObject::connect(
-        &device, &USBTQ470::sendPercentExtFlashRead, &receiver,
-        [&report](int percent) { report(Bar::ExternalFlashVerify, percent); },
-        Qt::DirectConnection);
+    QObject::connect(&upgrader, &Upgrader::sendPercent, &receiver,
+                     [this](int percent) { showProgress(Bar::Flash, percent); });
+    QObject::connect(&device, &USBTQ470::sendPercentExtFlashWrite, &receiver,
+                     [this](int percent) { showProgress(Bar::ExternalFlashWrite, percent); });
+    QObject::connect(&device, &USBTQ470::sendPercentExtFlashRead, &receiver,
+                     [this](int percent) { showProgress(Bar::ExternalFlashVerify, percent); });
     QObject::connect(&upgrader, &QThread::finished, &receiver, [&loop] { loop.quit(); });
 
     StopSignals stopSignals;
