@@ -23,7 +23,7 @@ public:
     void report(int percent);
 
 private:
-    void show();
+    Q_INVOKABLE void show();
 
     QProgressBar *const bar;
     std::atomic<int> latest{0};
