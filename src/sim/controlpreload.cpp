@@ -131,7 +131,7 @@ bool connectHandle(Handle &handle)
 // gone, as usbfs reports it.
 int transfer(Handle &handle, usbdevfs_ctrltransfer *transfer)
 {
-    if (!transfer) {
+    if (!transfer || (transfer->wLength > 0 && !transfer->data)) {
         errno = EFAULT;
         return -1;
     }
@@ -149,11 +149,11 @@ int transfer(Handle &handle, usbdevfs_ctrltransfer *transfer)
     request.length = transfer->wLength;
     request.timeoutMs = transfer->timeout;
     iovec parts[2] = {{&request, sizeof(request)}, {transfer->data, transfer->wLength}};
-    const int count = in || transfer->wLength == 0 || !transfer->data ? 1 : 2;
+    const int count = in || transfer->wLength == 0 ? 1 : 2;
     ControlWire::Answer answer;
     if (!ControlWire::sendAll(socket, parts, count) ||
         !ControlWire::receiveAll(socket, &answer, sizeof(answer)) ||
-        answer.inLength > transfer->wLength || (answer.inLength > 0 && !transfer->data) ||
+        answer.inLength > transfer->wLength ||
         !ControlWire::receiveAll(socket, transfer->data, answer.inLength)) {
         dropConnection(handle);
         errno = ENODEV;
