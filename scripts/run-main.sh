@@ -21,15 +21,16 @@ window=$bin/app/tq470-bootloader
 state=$root/build-normal/sim-state
 upgrade_file=${1:-}
 
-# info names a device this user may not open with its own exit code here, 1 otherwise.
-access_refused=3
-probe=0
-diagnosis=$("$flash" info --access-refused-exit $access_refused 2>&1 >/dev/null) || probe=$?
-if [ "$probe" -eq "$access_refused" ]; then
+# tq470-flash's exit codes: 0 a Tq470 answered, 3 none is attached, 4 one refused access,
+# 5 several are attached (see EXIT STATUS in its man page).
+found=0 not_found=3 access_refused=4 several=5
+probe=$found
+diagnosis=$("$flash" info 2>&1 >/dev/null) || probe=$?
+if [ "$probe" -eq "$access_refused" ] || [ "$probe" -eq "$several" ]; then
     echo "$diagnosis" >&2
     exit 1
 fi
-if [ "$probe" -eq 0 ]; then
+if [ "$probe" -eq "$found" ]; then
     if [ -z "$upgrade_file" ]; then
         echo "A Tq470 answers on USB. Name the upgrade file to put on it:" >&2
         echo "  bash scripts/run-main.sh FILE.upg" >&2
@@ -46,6 +47,12 @@ if [ -z "$upgrade_file" ]; then
     "$bin/sim/tq470-sample-firmware" "$sample/firmware.hex"
     "$flash" create-upg "$sample/firmware.hex" "$sample/firmware.upg"
     upgrade_file=$sample/firmware.upg
+fi
+
+if [ "$probe" -ne "$not_found" ]; then
+    echo "$diagnosis" >&2
+    echo "A Tq470 is attached but cannot be used now (see above); unplug it to try the simulated device." >&2
+    exit 1
 fi
 
 echo "=== No Tq470 on USB: upgrading the simulated device (state in $state) ==="

@@ -4,6 +4,7 @@
 #include "bootloaderreset.h"
 #include "connectreport.h"
 #include "deviceidentity.h"
+#include "exitstatus.h"
 #include "externalflashtools.h"
 #include "flashtool.h"
 #include "hextext.h"
@@ -62,8 +63,8 @@ int BackupCommands::save(const QString &address, const QString &length, const QS
     if (!file.open(QIODevice::WriteOnly))
         return failure(QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString()));
     USBTQ470 device;
-    if (!ConnectReport::connect(device, err))
-        return FlashTool::ExitFailure;
+    if (const int refused = ConnectReport::connect(device, err))
+        return refused;
     QByteArray data;
     const bool read = external ? ExternalFlashTools(device).read(from, count, &data)
                                : MemoryTools(device).read(from, count, &data);
@@ -79,25 +80,28 @@ int BackupCommands::save(const QString &address, const QString &length, const QS
     device.disconnect();
     if (file.write(data) != data.size() || !file.commit())
         return failure(QStringLiteral("cannot write %1: %2").arg(fileName, file.errorString()));
-    return FlashTool::ExitSuccess;
+    return ExitStatus::Done;
 }
 
 int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
 {
     QFile probe(fileName);
     if (!probe.open(QIODevice::ReadOnly))
-        return failure(QStringLiteral("cannot open %1: %2").arg(fileName, probe.errorString()));
+        return ExitStatus::report(
+            err, ExitStatus::BadInput,
+            QStringLiteral("cannot open %1: %2").arg(fileName, probe.errorString()));
     probe.close();
     UpgradeFile file;
     if (file.read(fileName) != UpgradeFile::Status::Ok)
-        return failure(QStringLiteral("%1 is no upgrade file").arg(fileName));
+        return ExitStatus::report(err, ExitStatus::BadInput,
+                                  QStringLiteral("%1 is no upgrade file").arg(fileName));
     const QByteArray plain = file.plainImage();
     const QByteArray application = UpgradeFile::applicationPart(plain);
     const QByteArray external = UpgradeFile::externalPart(plain);
 
     USBTQ470 device;
-    if (!ConnectReport::connect(device, err))
-        return FlashTool::ExitFailure;
+    if (const int refused = ConnectReport::connect(device, err))
+        return refused;
     // The memory can only be read through the bootloader; a device found running its
     // application is left running it again.
     const bool wasApplication = DeviceIdentity::modeFromSerial(device.ReadSerialNumber()) ==
@@ -149,7 +153,7 @@ int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
     if (internalDiffer == 0 && externalDiffer == 0) {
         out << "The device holds " << fileName << '\n';
         out.flush();
-        return FlashTool::ExitSuccess;
+        return ExitStatus::Done;
     }
     if (internalDiffer > 0)
         out << "Application region: " << internalDiffer << " bytes differ, the first at "
@@ -177,14 +181,14 @@ int BackupCommands::countDifferences(const QByteArray &read, const QByteArray &e
 int BackupCommands::bootloader()
 {
     USBTQ470 device;
-    if (!ConnectReport::connect(device, err))
-        return FlashTool::ExitFailure;
+    if (const int refused = ConnectReport::connect(device, err))
+        return refused;
     const DeviceIdentity::Mode mode = DeviceIdentity::modeFromSerial(device.ReadSerialNumber());
     if (mode == DeviceIdentity::Mode::Bootloader) {
         device.disconnect();
         out << "The device runs its bootloader already\n";
         out.flush();
-        return FlashTool::ExitSuccess;
+        return ExitStatus::Done;
     }
     if (mode != DeviceIdentity::Mode::Application) {
         device.disconnect();
@@ -195,7 +199,7 @@ int BackupCommands::bootloader()
         device.disconnect();
         out << "The device runs its bootloader\n";
         out.flush();
-        return FlashTool::ExitSuccess;
+        return ExitStatus::Done;
     }
     device.disconnect();
     return failure(QStringLiteral("the device did not come back as its bootloader; check the USB "
@@ -213,7 +217,5 @@ bool BackupCommands::resetIntoBootloader(USBTQ470 &device)
 
 int BackupCommands::failure(const QString &message)
 {
-    err << QCoreApplication::applicationName() << ": " << message << '\n';
-    err.flush();
-    return FlashTool::ExitFailure;
+    return ExitStatus::report(err, ExitStatus::Failed, message);
 }

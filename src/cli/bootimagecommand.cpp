@@ -2,6 +2,7 @@
 
 #include "bootimagebuilder.h"
 #include "conversioncommands.h"
+#include "exitstatus.h"
 #include "flashtool.h"
 #include "hextobin.h"
 #include "productionserial.h"
@@ -23,12 +24,14 @@ int BootImageCommand::run(const QString &hexFileName, const QString &outFileName
 
     QString error;
     if (!ConversionCommands::checkReadable(hexFileName, &error))
-        return failure(error);
+        return ExitStatus::report(err, ExitStatus::BadInput, error);
     QByteArray image;
     HexToBinReport report;
     const int result = BootImageBuilder::build(hexFileName, productionSerial, &image, &report);
     if (result != HexToBinOk)
-        return failure(ConversionCommands::conversionFailureText(hexFileName, result, report));
+        return ExitStatus::report(
+            err, ExitStatus::BadInput,
+            ConversionCommands::conversionFailureText(hexFileName, result, report));
 
     if (!BootImageBuilder::write(outFileName, image, &error))
         return failure(QStringLiteral("cannot write %1: %2").arg(outFileName, error));
@@ -43,14 +46,12 @@ int BootImageCommand::run(const QString &hexFileName, const QString &outFileName
 
     out << "Serial: " << productionSerial << '\n' << "Bootloader image: " << outFileName << '\n';
     out.flush();
-    return FlashTool::ExitSuccess;
+    return ExitStatus::Done;
 }
 
 int BootImageCommand::failure(const QString &message)
 {
-    err << QCoreApplication::applicationName() << ": " << message << '\n';
-    err.flush();
-    return FlashTool::ExitFailure;
+    return ExitStatus::report(err, ExitStatus::Failed, message);
 }
 
 int BootImageCommand::usage(const QString &message)

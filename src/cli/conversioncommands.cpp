@@ -1,6 +1,7 @@
 #include "conversioncommands.h"
 
 #include "debuglog.h"
+#include "exitstatus.h"
 #include "flashtool.h"
 #include "hextobin.h"
 #include "upgradefile.h"
@@ -59,7 +60,7 @@ int ConversionCommands::createUpg(const QString &hexFileName, const QString &upg
 {
     QString error;
     if (!checkReadable(hexFileName, &error))
-        return failure(error);
+        return ExitStatus::report(err, ExitStatus::BadInput, error);
     QByteArray image;
     HexToBinReport application;
     HexToBinReport external;
@@ -91,7 +92,7 @@ int ConversionCommands::createUpg(const QString &hexFileName, const QString &upg
         << "External flash checksum: "
         << checksumText(UpgradeFile::ExternalOffset, UpgradeFile::ExternalSize) << '\n';
     out.flush();
-    return FlashTool::ExitSuccess;
+    return ExitStatus::Done;
 }
 
 int ConversionCommands::hex2bin(const QStringList &args, const QString &fill)
@@ -129,7 +130,7 @@ int ConversionCommands::hex2bin(const QStringList &args, const QString &fill)
 
     QString error;
     if (!checkReadable(hexFileName, &error))
-        return failure(error);
+        return ExitStatus::report(err, ExitStatus::BadInput, error);
     QByteArray window(static_cast<qsizetype>(size), Qt::Uninitialized);
     preferLargePages(window);
     std::memset(window.data(), int(fillByte), size_t(size));
@@ -140,13 +141,14 @@ int ConversionCommands::hex2bin(const QStringList &args, const QString &fill)
 
     if (!writeWhole(binFileName, window, &error))
         return failure(QStringLiteral("cannot write %1: %2").arg(binFileName, error));
-    return FlashTool::ExitSuccess;
+    return ExitStatus::Done;
 }
 
 int ConversionCommands::conversionFailed(const QString &hexFileName, int result,
                                          const HexToBinReport &report)
 {
-    return failure(conversionFailureText(hexFileName, result, report));
+    return ExitStatus::report(err, ExitStatus::BadInput,
+                              conversionFailureText(hexFileName, result, report));
 }
 
 QString ConversionCommands::conversionFailureText(const QString &hexFileName, int result,
@@ -189,9 +191,7 @@ void ConversionCommands::warn(const QString &message)
 
 int ConversionCommands::failure(const QString &message)
 {
-    err << QCoreApplication::applicationName() << ": " << message << '\n';
-    err.flush();
-    return FlashTool::ExitFailure;
+    return ExitStatus::report(err, ExitStatus::Failed, message);
 }
 
 int ConversionCommands::usage(const QString &message)

@@ -8,6 +8,7 @@
 #include "conversioncommands.h"
 #include "debuglog.h"
 #include "deviceidentity.h"
+#include "exitstatus.h"
 #include "hexdump.h"
 #include "servicecommands.h"
 #include "upgradeall.h"
@@ -254,6 +255,7 @@ int FlashTool::run(const QStringList &arguments)
     if (!report.contains(QLatin1String("result")))
         report.insert(QStringLiteral("result"),
                       code == ExitSuccess ? QStringLiteral("ok") : QStringLiteral("failed"));
+    report.insert(QStringLiteral("reason"), ExitStatus::reason(code));
     QTextStream document(stdout);
     document << QJsonDocument(report).toJson(QJsonDocument::Indented);
     document.flush();
@@ -374,7 +376,7 @@ int FlashTool::runCommand(const QStringList &arguments)
         if (resetDeadlineMs > 0)
             passedOn << QStringLiteral("--%1").arg(QLatin1String(ResetTimeoutName))
                      << value(ResetTimeoutName);
-        return UpgradeAll(out, err).run(args.at(0), passedOn, jsonReport);
+        return UpgradeAll(out, err).run(args.at(0), waitMs, passedOn, jsonReport);
     }
     if (!(entry->options & NoDeviceChoice)) {
         const int refused = AttachedDevices(out, err).choose(value("serial"), waitMs);
@@ -481,8 +483,8 @@ int FlashTool::info(int accessRefusedExit, QJsonObject *jsonReport)
     USBTQ470 device;
     if (device.connect() != 0) {
         const ConnectFailure failure = device.lastConnectFailure();
-        const int code = fail(ConnectReport::message(failure));
-        return failure.accessRefused() ? accessRefusedExit : code;
+        fail(ConnectReport::message(failure));
+        return failure.accessRefused() ? accessRefusedExit : ConnectReport::exitCode(failure);
     }
 
     DeviceIdentity identity;

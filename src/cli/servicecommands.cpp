@@ -3,6 +3,7 @@
 #include "bootloaderprotocol.h"
 #include "connectreport.h"
 #include "debuglog.h"
+#include "exitstatus.h"
 #include "deviceidentity.h"
 #include "externalflashtools.h"
 #include "flashtool.h"
@@ -11,8 +12,6 @@
 #include "memorytools.h"
 #include "servicelimits.h"
 #include "usbtq470.h"
-
-#include <QCoreApplication>
 
 #include <QDebug>
 #include <QFile>
@@ -60,11 +59,11 @@ int ServiceCommands::dump(const QString &address, const QString &length, const c
     if (!parseHex(QStringLiteral("ADDRESS"), address, &from) ||
         !parseDecimal(QStringLiteral("LENGTH"), length, ServiceLimits::LengthMinimum,
                       ServiceLimits::LengthMaximum, &count))
-        return FlashTool::ExitUsage;
+        return ExitStatus::Usage;
 
     USBTQ470 device;
-    if (!ConnectReport::connect(device, err))
-        return FlashTool::ExitFailure;
+    if (const int refused = ConnectReport::connect(device, err))
+        return refused;
     QByteArray data;
     if (!read(device, from, count, &data)) {
         qCDebug(tq470Debug) << operation << "failed at" << hexAddress(from);
@@ -75,7 +74,7 @@ int ServiceCommands::dump(const QString &address, const QString &length, const c
                              QLatin1String(CheckRange));
     }
     printLogEntry(QString::fromLatin1(HexDump(data.constData(), int(data.size()))));
-    return FlashTool::ExitSuccess;
+    return ExitStatus::Done;
 }
 
 int ServiceCommands::writeExternal(const QString &address, const QString &length,
@@ -88,11 +87,11 @@ int ServiceCommands::writeExternal(const QString &address, const QString &length
         !parseDecimal(QStringLiteral("LENGTH"), length, ServiceLimits::LengthMinimum,
                       ServiceLimits::LengthMaximum, &count) ||
         !parseHex(QStringLiteral("DATA"), data, &value))
-        return FlashTool::ExitUsage;
+        return ExitStatus::Usage;
 
     USBTQ470 device;
-    if (!ConnectReport::connect(device, err))
-        return FlashTool::ExitFailure;
+    if (const int refused = ConnectReport::connect(device, err))
+        return refused;
     QByteArray sent;
     const bool written = ExternalFlashTools(device).fill(to, count, value, &sent);
     for (const QString &entry : ExternalFlashTools::fillReport(to, count, sent))
@@ -105,23 +104,23 @@ int ServiceCommands::writeExternal(const QString &address, const QString &length
                                  .arg(hexAddress(to)),
                              QLatin1String(CheckRange));
     }
-    return FlashTool::ExitSuccess;
+    return ExitStatus::Done;
 }
 
 int ServiceCommands::writeExternalImage(const QString &fileName)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        return failure(QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString()));
+        return badInput(QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString()));
     const QByteArray image = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return failure(QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString()));
+        return badInput(QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString()));
     if (!ExternalFlashTools::isImageLength(image.size()))
-        return failure(imageLengthText(fileName, int(image.size())));
+        return badInput(imageLengthText(fileName, int(image.size())));
 
     USBTQ470 device;
-    if (!ConnectReport::connect(device, err))
-        return FlashTool::ExitFailure;
+    if (const int refused = ConnectReport::connect(device, err))
+        return refused;
     const ExternalFlashTools::ImageResult result = ExternalFlashTools(device).writeImage(image);
     if (result != ExternalFlashTools::ImageResult::Written)
         qCDebug(tq470Debug) << "ExternalFlashTools::writeImage result" << int(result);
@@ -148,7 +147,7 @@ int ServiceCommands::writeExternalImage(const QString &fileName)
     }
     out << "Write OK\n";
     out.flush();
-    return FlashTool::ExitSuccess;
+    return ExitStatus::Done;
 }
 
 int ServiceCommands::writePage(const QString &pattern)
@@ -156,11 +155,11 @@ int ServiceCommands::writePage(const QString &pattern)
     int fill = 0;
     if (!parseDecimal(QStringLiteral("PATTERN"), pattern, ServiceLimits::PatternMinimum,
                       ServiceLimits::PatternMaximum, &fill))
-        return FlashTool::ExitUsage;
+        return ExitStatus::Usage;
 
     USBTQ470 device;
-    if (!ConnectReport::connect(device, err))
-        return FlashTool::ExitFailure;
+    if (const int refused = ConnectReport::connect(device, err))
+        return refused;
     if (!MemoryTools(device).writePage(quint8(fill))) {
         qCDebug(tq470Debug) << "page write ERROR";
         return deviceFailure(device,
@@ -170,14 +169,14 @@ int ServiceCommands::writePage(const QString &pattern)
     }
     out << "page write OK\n";
     out.flush();
-    return FlashTool::ExitSuccess;
+    return ExitStatus::Done;
 }
 
 int ServiceCommands::run()
 {
     USBTQ470 device;
-    if (!ConnectReport::connect(device, err))
-        return FlashTool::ExitFailure;
+    if (const int refused = ConnectReport::connect(device, err))
+        return refused;
     device.RunApplication();
     // RunApplication returns nothing, but a request that fails closes the device, and nothing
     // else closes it here.
@@ -193,7 +192,7 @@ int ServiceCommands::run()
                              QLatin1String(CheckCable));
     }
     device.disconnect();
-    return FlashTool::ExitSuccess;
+    return ExitStatus::Done;
 }
 
 bool ServiceCommands::parseHex(const QString &name, const QString &text, quint32 *value)
@@ -260,9 +259,12 @@ QString ServiceCommands::imageLengthText(const QString &fileName, int length)
 
 int ServiceCommands::failure(const QString &message)
 {
-    err << QCoreApplication::applicationName() << ": " << message << '\n';
-    err.flush();
-    return FlashTool::ExitFailure;
+    return ExitStatus::report(err, ExitStatus::Failed, message);
+}
+
+int ServiceCommands::badInput(const QString &message)
+{
+    return ExitStatus::report(err, ExitStatus::BadInput, message);
 }
 
 void ServiceCommands::complain(const QString &message)

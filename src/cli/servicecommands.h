@@ -17,8 +17,8 @@ class USBTQ470;
 //   write-page PATTERN              fills the test page at 0x08005000 with PATTERN
 //   run                             starts the application and lets the device go
 // ADDRESS and DATA are hexadecimal as the window's dialogs take them, 0x optional; LENGTH and
-// PATTERN are decimal within the dialogs' ranges. Each returns FlashTool's exit code: a device
-// failure the window passes over silently is a failure here.
+// PATTERN are decimal within the dialogs' ranges. Each returns its ExitStatus: a device failure
+// the window passes over silently is a failure here.
 class ServiceCommands
 {
 public:
@@ -50,6 +50,7 @@ private:
 
     void printLogEntry(const QString &entry);
     int failure(const QString &message);
+    int badInput(const QString &message);
     // Writes failureText.
     int deviceFailure(USBTQ470 &device, const QString &what, const QString &advice);
     static QString imageLengthText(const QString &fileName, int length);

@@ -22,8 +22,8 @@ StopSignals::StopSignals()
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int i = 0; i < SignalCount; ++i)
-        sigaction(Signals[i], &action, &previous[i]);
+    for (const int signalNumber : Signals)
+        sigaction(signalNumber, &action, nullptr);
     catching = true;
     notifier = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
     connect(notifier.get(), &QSocketNotifier::activated, this, &StopSignals::drain);
@@ -34,8 +34,8 @@ StopSignals::~StopSignals()
     notifier.reset();
     if (!catching)
         return;
-    for (int i = 0; i < SignalCount; ++i)
-        sigaction(Signals[i], &previous[i], nullptr);
+    for (const int signalNumber : Signals)
+        std::signal(signalNumber, SIG_IGN);
     for (int &end : stopPipe) {
         ::close(end);
         end = -1;

@@ -10,8 +10,10 @@ class QSocketNotifier;
 
 // While it lives, Ctrl-C (SIGINT) and SIGTERM no longer end the process: each is reported by
 // stopRequested() on the thread that made this object, so that the work can end at a clean
-// point and say how far it got. Only one may live at a time; when its pipe cannot be made, the
-// default handling stays.
+// point and say how far it got. Once it is gone both stay ignored: the work has its result
+// then, and a stop that comes too late (a terminal's Ctrl-C and a parent's SIGTERM may both
+// come) must not turn a finished command into a killed one. Only one may live at a time; when
+// its pipe cannot be made, the default handling stays.
 class StopSignals : public QObject
 {
     Q_OBJECT
@@ -30,14 +32,12 @@ Q_SIGNALS:
 
 private:
     static constexpr int Signals[] = {SIGINT, SIGTERM};
-    static constexpr int SignalCount = int(sizeof Signals / sizeof Signals[0]);
 
     static void onSignal(int);
     void drain();
 
     bool catching = false;
     bool signalled = false;
-    struct sigaction previous[SignalCount] = {};
     std::unique_ptr<QSocketNotifier> notifier;
 };
 

@@ -1,83 +1,141 @@
 #include "upgradeall.h"
 
 #include "attacheddevices.h"
-#include "flashtool.h"
+#include "connectreport.h"
+#include "exitstatus.h"
 #include "stopsignals.h"
-#include "upgradecommand.h"
+#include "upgradefile.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QProcess>
+#include <QSet>
+
+#include <csignal>
+#include <cstring>
 
 namespace {
 
 constexpr char Unreadable[] = "-"; // the serial AttachedDevices shows for an unreadable one
 constexpr double MsPerSecond = 1000.0;
+constexpr int DeviceColumn = 9;
 constexpr int SerialColumn = 11;
-constexpr int ResultColumn = 13; // "interrupted" and two blanks
+constexpr int ResultColumn = 16; // "access-refused" and two blanks
 constexpr int SecondsDecimals = 1;
+
+// The text after the program's name, for a line that has it.
+QString withoutProgramName(const QString &line)
+{
+    const QString prefix = QCoreApplication::applicationName() + QLatin1String(": ");
+    return line.startsWith(prefix) ? line.mid(prefix.size()) : line;
+}
 
 } // namespace
 
 struct UpgradeAll::Child
 {
+    UsbDeviceEntry entry;
     QString serial;
     QProcess process;
     QElapsedTimer clock;
     QByteArray pending[2]; // an unfinished line of standard output, of standard error
     QStringList log;
     QString lastError;
-    bool succeeded = false;
-    bool interrupted = false;
+    bool killed = false;
+    int code = ExitStatus::Failed; // the device's class
+    QString result;                // ok, failed, interrupted or killed
+    QString message;
     double seconds = 0;
 
-    QString result() const
+    QString node() const { return entry.bus + QLatin1Char('/') + entry.device; }
+    bool running() const { return process.state() != QProcess::NotRunning; }
+    // What the summary's Result column shows: a failure by its class.
+    QString shownResult() const
     {
-        return QLatin1String(succeeded ? "ok" : interrupted ? "interrupted" : "failed");
+        return result == QLatin1String("failed") ? ExitStatus::reason(code) : result;
+    }
+
+    void finish(int exitCode, QProcess::ExitStatus status)
+    {
+        seconds = double(clock.elapsed()) / MsPerSecond;
+        const QString said = withoutProgramName(lastError);
+        if (status == QProcess::NormalExit) {
+            code = exitCode;
+            result = QLatin1String(exitCode == ExitStatus::Done          ? "ok"
+                                   : exitCode == ExitStatus::Interrupted ? "interrupted"
+                                                                         : "failed");
+            message = exitCode == ExitStatus::Failed && !log.isEmpty() ? log.last() : said;
+        } else if (killed) {
+            code = ExitStatus::Interrupted;
+            result = QStringLiteral("killed");
+            message = QStringLiteral("killed after the second stop; the device stays in its "
+                                     "bootloader until a rerun of the upgrade repairs it");
+        } else if (exitCode == SIGINT || exitCode == SIGTERM) {
+            // The stop came before the process could catch it, so before its upgrade began.
+            code = ExitStatus::Interrupted;
+            result = QStringLiteral("interrupted");
+            message = QStringLiteral("stopped before its upgrade began; nothing was written");
+        } else {
+            code = ExitStatus::Failed;
+            result = QStringLiteral("failed");
+            message = QStringLiteral("its process ended by signal %1 (%2)")
+                          .arg(exitCode)
+                          .arg(QString::fromLocal8Bit(strsignal(exitCode)));
+        }
     }
 };
 
-UpgradeAll::UpgradeAll(QTextStream &out, QTextStream &err) : out(out), err(err) {}
+UpgradeAll::UpgradeAll(QTextStream &out, QTextStream &err) : out(out), err(err)
+{
+    secondStopInvitation.setSingleShot(true);
+    secondStopInvitation.setInterval(SecondStopAfterMs);
+    QObject::connect(&secondStopInvitation, &QTimer::timeout, [this] { inviteSecondStop(); });
+}
 
 UpgradeAll::~UpgradeAll() = default;
 
-int UpgradeAll::run(const QString &fileName, const QStringList &passedOn,
+int UpgradeAll::run(const QString &fileName, int waitMs, const QStringList &passedOn,
                     QJsonObject *jsonReport)
 {
-    // Every device would fail on it alike: told once, before anything starts.
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        err << QCoreApplication::applicationName() << ": cannot open " << fileName << ": "
-            << file.errorString() << '\n';
-        err.flush();
-        return FlashTool::ExitFailure;
-    }
-    file.close();
+    if (jsonReport)
+        jsonReport->insert(QStringLiteral("file"), fileName);
+    const int fileRefused = checkFile(fileName);
+    if (fileRefused != ExitStatus::Done)
+        return fileRefused;
 
-    const QStringList serials = AttachedDevices::serials();
-    if (serials.isEmpty()) {
-        err << QCoreApplication::applicationName() << ": no Tq470 is attached\n";
-        err.flush();
-        return FlashTool::ExitFailure;
-    }
+    StopSignals stopSignals;
+    AttachedDevices attached(out, err);
+    if (waitMs > 0 && !attached.waitForAny(waitMs))
+        return ExitStatus::NotFound;
+    const QList<UsbDeviceEntry> entries = AttachedDevices::tq470s();
+    if (entries.isEmpty())
+        return fail(ExitStatus::NotFound, QStringLiteral("no Tq470 is attached"));
+    QCoreApplication::processEvents(); // a stop that came while looking
+    if (stopSignals.caught())
+        return fail(ExitStatus::Interrupted,
+                    QStringLiteral("interrupted before any device was touched"));
 
     QEventLoop loop;
     int running = 0;
-    // Each device's process stops at its next request and says how far its device got.
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &loop, [this] {
-        for (const auto &child : std::as_const(children))
-            if (child->process.state() != QProcess::NotRunning)
-                child->process.terminate();
-    });
-    for (const QString &serial : serials) {
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &loop, [this] { stop(); });
+    for (const UsbDeviceEntry &entry : entries) {
         auto child = std::make_shared<Child>();
-        child->serial = serial;
+        child->entry = entry;
+        child->serial = AttachedDevices::shownSerial(entry);
         children.append(child);
-        if (serial == QLatin1String(Unreadable)) {
-            child->lastError = QStringLiteral("its serial could not be read");
+        if (entry.accessRefused) {
+            child->code = ExitStatus::AccessRefused;
+            child->result = QStringLiteral("failed");
+            child->message = QStringLiteral("access to the Tq470 on bus %1 device %2 was refused")
+                                 .arg(entry.bus, entry.device);
+            continue;
+        }
+        if (child->serial == QLatin1String(Unreadable)) {
+            child->result = QStringLiteral("failed");
+            child->message = QStringLiteral("its serial could not be read");
             continue;
         }
         Child *c = child.get();
@@ -87,21 +145,18 @@ int UpgradeAll::run(const QString &fileName, const QStringList &passedOn,
                          [this, c] { forward(*c, true); });
         QObject::connect(&c->process, &QProcess::finished, &loop,
                          [this, c, &running, &loop](int exitCode, QProcess::ExitStatus status) {
-                             c->seconds = double(c->clock.elapsed()) / MsPerSecond;
                              forward(*c, false);
                              forward(*c, true);
-                             c->succeeded = status == QProcess::NormalExit &&
-                                            exitCode == FlashTool::ExitSuccess;
-                             c->interrupted = status == QProcess::NormalExit &&
-                                              exitCode == UpgradeCommand::ExitInterrupted;
+                             c->finish(exitCode, status);
                              if (--running == 0)
                                  loop.quit();
                          });
         QObject::connect(&c->process, &QProcess::errorOccurred, &loop,
-                         [this, c, &running, &loop](QProcess::ProcessError error) {
+                         [c, &running, &loop](QProcess::ProcessError error) {
                              if (error != QProcess::FailedToStart)
                                  return;
-                             c->lastError = c->process.errorString();
+                             c->result = QStringLiteral("failed");
+                             c->message = c->process.errorString();
                              if (--running == 0)
                                  loop.quit();
                          });
@@ -112,33 +167,58 @@ int UpgradeAll::run(const QString &fileName, const QStringList &passedOn,
         loop.exec();
 
     printSummary();
-    bool allSucceeded = true;
     QJsonArray devices;
     for (const auto &child : std::as_const(children)) {
-        allSucceeded = allSucceeded && child->succeeded;
-        QJsonObject device{
+        if (child->code == ExitStatus::AccessRefused)
+            err << QCoreApplication::applicationName() << ": "
+                << ConnectReport::accessRefused(
+                       ConnectFailure{ConnectFailure::Reason::AccessRefused, child->entry.bus,
+                                      child->entry.device})
+                << '\n';
+        devices.append(QJsonObject{
+            {QStringLiteral("bus"), child->entry.bus},
+            {QStringLiteral("device"), child->entry.device},
             {QStringLiteral("serial"), child->serial},
-            {QStringLiteral("result"), child->result()},
+            {QStringLiteral("result"), child->result},
+            {QStringLiteral("reason"), ExitStatus::reason(child->code)},
+            {QStringLiteral("message"), child->message},
             {QStringLiteral("seconds"), child->seconds},
             {QStringLiteral("log"), QJsonArray::fromStringList(child->log)},
-        };
-        if (!child->succeeded)
-            device.insert(QStringLiteral("reason"),
-                          !child->log.isEmpty() ? child->log.last() : child->lastError);
-        devices.append(device);
+        });
     }
-    if (jsonReport) {
-        jsonReport->insert(QStringLiteral("file"), fileName);
+    if (jsonReport)
         jsonReport->insert(QStringLiteral("devices"), devices);
-    }
-    if (allSucceeded)
-        return FlashTool::ExitSuccess;
-    err << QCoreApplication::applicationName()
-        << ": the upgrade of some devices did not complete\n";
+    const int code = exitCode(stopSignals.caught());
+    if (code != ExitStatus::Done)
+        err << QCoreApplication::applicationName()
+            << ": the upgrade of some devices did not complete\n";
     err.flush();
-    if (stopSignals.caught())
-        return UpgradeCommand::ExitInterrupted;
-    return FlashTool::ExitFailure;
+    return code;
+}
+
+// Every device would fail on a bad file alike: told once, before anything starts.
+int UpgradeAll::checkFile(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(ExitStatus::BadInput,
+                    QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString()));
+    file.close();
+    UpgradeFile upgradeFile;
+    switch (upgradeFile.read(fileName)) {
+    case UpgradeFile::Status::Ok:
+        return ExitStatus::Done;
+    case UpgradeFile::Status::WrongHeader:
+        return fail(ExitStatus::BadInput,
+                    QStringLiteral("%1 is no upgrade file: Wrong file header").arg(fileName));
+    case UpgradeFile::Status::WrongVersion:
+        return fail(ExitStatus::BadInput,
+                    QStringLiteral("%1 is no upgrade file: Wrong file version").arg(fileName));
+    case UpgradeFile::Status::WrongSize:
+        break;
+    }
+    return fail(ExitStatus::BadInput,
+                QStringLiteral("%1 is no upgrade file: Wrong file size").arg(fileName));
 }
 
 void UpgradeAll::start(Child &child, const QString &fileName, const QStringList &passedOn)
@@ -148,6 +228,55 @@ void UpgradeAll::start(Child &child, const QString &fileName, const QStringList 
                                   passedOn;
     child.clock.start();
     child.process.start(QCoreApplication::applicationFilePath(), arguments);
+}
+
+// The first stop asks each device's process to end at its next request; a later one kills the
+// processes that have not ended yet.
+void UpgradeAll::stop()
+{
+    if (stillRunning().isEmpty())
+        return;
+    if (!sinceFirstStop.isValid()) {
+        sinceFirstStop.start();
+        err << QCoreApplication::applicationName()
+            << ": stopping: each device's upgrade ends at its next request\n";
+        err.flush();
+        for (const auto &child : std::as_const(children))
+            if (child->running())
+                child->process.terminate();
+        secondStopInvitation.start();
+        return;
+    }
+    if (sinceFirstStop.elapsed() < SecondStopAfterMs)
+        return;
+    err << QCoreApplication::applicationName() << ": killing the upgrades still running: "
+        << stillRunning().join(QLatin1String(", ")) << '\n';
+    err.flush();
+    for (const auto &child : std::as_const(children))
+        if (child->running()) {
+            child->killed = true;
+            child->process.kill();
+        }
+}
+
+void UpgradeAll::inviteSecondStop()
+{
+    const QStringList running = stillRunning();
+    if (running.isEmpty())
+        return;
+    err << QCoreApplication::applicationName() << ": still waiting for "
+        << running.join(QLatin1String(", ")) << "; stop again to kill "
+        << (running.size() == 1 ? "it" : "them") << '\n';
+    err.flush();
+}
+
+QStringList UpgradeAll::stillRunning() const
+{
+    QStringList running;
+    for (const auto &child : std::as_const(children))
+        if (child->running())
+            running << child->serial;
+    return running;
 }
 
 // Whole lines only, so that the devices' lines do not run into each other.
@@ -173,11 +302,30 @@ void UpgradeAll::forward(Child &child, bool standardError)
 
 void UpgradeAll::printSummary()
 {
-    out << QStringLiteral("Serial").leftJustified(SerialColumn)
+    out << QStringLiteral("Device").leftJustified(DeviceColumn)
+        << QStringLiteral("Serial").leftJustified(SerialColumn)
         << QStringLiteral("Result").leftJustified(ResultColumn) << "Seconds\n";
     for (const auto &child : std::as_const(children))
-        out << child->serial.leftJustified(SerialColumn)
-            << child->result().leftJustified(ResultColumn)
+        out << child->node().leftJustified(DeviceColumn) << child->serial.leftJustified(SerialColumn)
+            << child->shownResult().leftJustified(ResultColumn)
             << QString::number(child->seconds, 'f', SecondsDecimals) << '\n';
     out.flush();
+}
+
+int UpgradeAll::exitCode(bool stopped) const
+{
+    QSet<int> classes;
+    for (const auto &child : std::as_const(children))
+        if (child->code != ExitStatus::Done)
+            classes.insert(child->code);
+    if (classes.isEmpty())
+        return ExitStatus::Done;
+    if (stopped)
+        return ExitStatus::Interrupted;
+    return classes.size() == 1 ? *classes.begin() : int(ExitStatus::Failed);
+}
+
+int UpgradeAll::fail(int code, const QString &message)
+{
+    return ExitStatus::report(err, code, message);
 }

@@ -2,6 +2,7 @@
 
 #include "bootloaderprotocol.h"
 #include "connectreport.h"
+#include "exitstatus.h"
 #include "flashtool.h"
 #include "stopsignals.h"
 #include "upgrader.h"
@@ -52,11 +53,9 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
         if (jsonReport) {
             jsonReport->insert(QStringLiteral("file"), fileName);
             jsonReport->insert(QStringLiteral("result"), QStringLiteral("failed"));
-            jsonReport->insert(QStringLiteral("reason"), reason);
+            jsonReport->insert(QStringLiteral("message"), reason);
         }
-        err << QCoreApplication::applicationName() << ": " << reason << '\n';
-        err.flush();
-        return FlashTool::ExitFailure;
+        return ExitStatus::report(err, ExitStatus::BadInput, reason);
     }
     file.close();
 
@@ -91,8 +90,30 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
     upgrader.wait();
     finishLiveBar();
     const ConnectFailure failure = device.lastConnectFailure();
-    const bool succeeded = upgrader.succeeded();
-    const bool interrupted = upgrader.stopped();
+    const Upgrader::Outcome outcome = upgrader.outcome();
+    int code = ExitStatus::Failed;
+    QString message = QStringLiteral("the upgrade of the device did not complete");
+    switch (outcome) {
+    case Upgrader::Outcome::Succeeded:
+        code = ExitStatus::Done;
+        message.clear();
+        break;
+    case Upgrader::Outcome::Stopped:
+        code = ExitStatus::Interrupted;
+        message = QStringLiteral("upgrade interrupted: ") + reachedStage();
+        break;
+    case Upgrader::Outcome::FileRejected:
+        code = ExitStatus::BadInput;
+        message = QStringLiteral("%1 is no upgrade file: %2; nothing was sent to the device")
+                      .arg(fileName, log.value(log.size() - 1));
+        break;
+    case Upgrader::Outcome::NotConnected:
+        code = ConnectReport::exitCode(failure);
+        message = ConnectReport::message(failure);
+        break;
+    case Upgrader::Outcome::Failed:
+        break;
+    }
     if (jsonReport) {
         // The worker's second line is the serial the device gave.
         QString serial = serialChoice;
@@ -106,34 +127,17 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
         jsonReport->insert(QStringLiteral("file"), fileName);
         jsonReport->insert(QStringLiteral("serial"), serial);
         jsonReport->insert(QStringLiteral("result"),
-                           succeeded     ? QStringLiteral("ok")
-                           : interrupted ? QStringLiteral("interrupted")
-                                         : QStringLiteral("failed"));
+                           code == ExitStatus::Done          ? QStringLiteral("ok")
+                           : code == ExitStatus::Interrupted ? QStringLiteral("interrupted")
+                                                             : QStringLiteral("failed"));
         jsonReport->insert(QStringLiteral("seconds"), double(clock.elapsed()) / MsPerSecond);
         jsonReport->insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
-        // The worker's last line says where it stopped.
-        if (interrupted)
-            jsonReport->insert(QStringLiteral("reason"), reachedStage());
-        else if (!succeeded && failure.accessRefused())
-            jsonReport->insert(QStringLiteral("reason"), ConnectReport::accessRefused(failure));
-        else if (!succeeded)
-            jsonReport->insert(QStringLiteral("reason"), log.value(log.size() - 1));
+        if (code != ExitStatus::Done)
+            jsonReport->insert(QStringLiteral("message"), message);
     }
-
-    if (succeeded)
-        return FlashTool::ExitSuccess;
-    if (interrupted) {
-        err << QCoreApplication::applicationName() << ": upgrade interrupted: " << reachedStage()
-            << "\n";
-        err.flush();
-        return ExitInterrupted;
-    }
-    err << QCoreApplication::applicationName() << ": the upgrade of the device did not complete\n";
-    if (failure.accessRefused())
-        err << QCoreApplication::applicationName() << ": " << ConnectReport::accessRefused(failure)
-            << '\n';
-    err.flush();
-    return FlashTool::ExitFailure;
+    if (code == ExitStatus::Done)
+        return code;
+    return ExitStatus::report(err, code, message);
 }
 
 // Told from the worker's reports, which all arrive before its end.

@@ -13,20 +13,17 @@
 // redrawn in place on a terminal and as a line every ten percent otherwise.
 //
 // SIGINT and SIGTERM during the run stop the worker at its next request boundary; the command
-// then says how far the device got and exits with ExitInterrupted.
+// then says how far the device got and exits with ExitStatus::Interrupted.
 class UpgradeCommand
 {
 public:
-    // The shell's code for a command ended by SIGINT.
-    static constexpr int ExitInterrupted = 130;
-
     UpgradeCommand(QTextStream &out, QTextStream &err);
 
-    // Runs one upgrade to its end. The exit code is FlashTool's: success only when every page
-    // and the external flash were verified and the application was started.
+    // Runs one upgrade to its end. The exit code is an ExitStatus: Done only when every page
+    // and the external flash were verified and the application's start was confirmed.
     // resetDeadlineMs bounds the wait for the bootloader after the reset; 0 keeps the counts.
     // With jsonReport: the device's serial (serialChoice until the log names it), the result,
-    // the seconds, the log lines and, on failure, the reason.
+    // the seconds, the log lines and, on failure, the message.
     int run(const QString &fileName, int resetDeadlineMs = 0,
             const QString &serialChoice = QString(), QJsonObject *jsonReport = nullptr);
 

@@ -37,6 +37,26 @@ QByteArray DeviceIdentity::serialFromDescriptor(const QByteArray &descriptor)
     return serial;
 }
 
+QByteArray DeviceIdentity::wellFormedSerial(const QByteArray &descriptor)
+{
+    const int units = int(descriptor.size() - StringDescriptorHeaderSize) / 2;
+    if (descriptor.size() < StringDescriptorHeaderSize || quint8(descriptor[0]) != descriptor.size() ||
+        quint8(descriptor[1]) != StringDescriptorType || (descriptor.size() % 2) != 0 ||
+        units < SerialDigits || units > SerialDigits + 1)
+        return QByteArray();
+    QByteArray serial;
+    for (int unit = 0; unit < units; ++unit) {
+        const char low = descriptor[StringDescriptorHeaderSize + 2 * unit];
+        const bool ascii = descriptor[StringDescriptorHeaderSize + 2 * unit + 1] == '\0';
+        const bool fits = unit < SerialDigits ? (low >= '0' && low <= '9')
+                                              : (low >= 'a' && low <= 'z');
+        if (!ascii || !fits)
+            return QByteArray();
+        serial.append(low);
+    }
+    return serial;
+}
+
 const char *DeviceIdentity::modeName(Mode mode)
 {
     switch (mode) {

@@ -18,6 +18,10 @@ public:
     // The serial carried by a string descriptor (bLength, bDescriptorType, then UTF-16LE code
     // units): the low byte of each unit up to the first zero unit or the end of the bytes.
     static QByteArray serialFromDescriptor(const QByteArray &descriptor);
+    // The serial when the descriptor is one whole Tq470 serial as the device sends it (its
+    // length and type in the header, then nine digits and at most one mode letter, each in
+    // one ASCII code unit); empty for a read that was cut short or garbled.
+    static QByteArray wellFormedSerial(const QByteArray &descriptor);
     static const char *modeName(Mode mode);
 
     // The zero-terminated texts at offsets 0 and 16 of the 32-byte version block.

@@ -5,6 +5,7 @@
 #include "deviceidentity.h"
 #include "encoding.h"
 #include "hexdump.h"
+#include "udevrule.h"
 #include "upgradefile.h"
 #include "usbdevice.h"
 #include "usbtq470.h"
@@ -63,6 +64,13 @@ bool Upgrader::stopped() const
     return !succeeded() && stopping();
 }
 
+Upgrader::Outcome Upgrader::outcome() const
+{
+    if (succeeded())
+        return Outcome::Succeeded;
+    return stopped() ? Outcome::Stopped : lastOutcome.load();
+}
+
 bool Upgrader::stopping() const
 {
     return usb->stopRequested();
@@ -71,6 +79,7 @@ bool Upgrader::stopping() const
 void Upgrader::run()
 {
     lastRunSucceeded = false;
+    lastOutcome = Outcome::FileRejected;
     const QString name = [this] {
         QMutexLocker locker(&fileNameLock);
         return fileName;
@@ -99,8 +108,10 @@ void Upgrader::run()
 
     Q_EMIT sendPercent(0);
     usb->disconnect();
+    lastOutcome = Outcome::NotConnected;
     if (stopping() || !connectDevice())
         return;
+    lastOutcome = Outcome::Failed;
     bool applicationRunning = false;
     if (stopping() || !identifyDevice(&applicationRunning))
         return;
@@ -136,19 +147,32 @@ bool Upgrader::connectDevice()
         }
     }
     Q_EMIT sendText(tr("USB Timeout\nCheck USB Cable"));
-    reportAccessRefusal();
+    reportConnectFailure();
     return false;
 }
 
 // The timeout texts blame the cable; a device that is there but may not be opened by this user
-// needs the udev rule instead.
-void Upgrader::reportAccessRefusal()
+// needs the udev rule and its user at the desk or in the group, and one that another program
+// holds needs that program to end.
+void Upgrader::reportConnectFailure()
 {
     const ConnectFailure failure = usb->lastConnectFailure();
-    if (failure.accessRefused())
-        Q_EMIT sendText(tr("Access to the Tq470 on bus %1 device %2 was refused: install the udev "
-                           "rule 60-tq470.rules, reload udev and replug the Tq470")
+    if (failure.inUse())
+        Q_EMIT sendText(tr("The Tq470 on bus %1 device %2 is in use by another program")
                             .arg(failure.bus, failure.device));
+    if (!failure.accessRefused())
+        return;
+    if (UdevRule::installedPath().isEmpty())
+        Q_EMIT sendText(tr("Access to the Tq470 on bus %1 device %2 was refused: install the udev "
+                           "rule %3, reload udev and replug the Tq470; it lets in the user at the "
+                           "desk and the members of the group %4")
+                            .arg(failure.bus, failure.device, QLatin1String(UdevRule::FileName),
+                                 QLatin1String(UdevRule::Group)));
+    else
+        Q_EMIT sendText(tr("Access to the Tq470 on bus %1 device %2 was refused: the udev rule %3 "
+                           "lets in the user at the desk and the members of the group %4")
+                            .arg(failure.bus, failure.device, QLatin1String(UdevRule::FileName),
+                                 QLatin1String(UdevRule::Group)));
 }
 
 bool Upgrader::identifyDevice(bool *applicationRunning)
@@ -208,7 +232,7 @@ bool Upgrader::resetIntoBootloader()
     reset.requestReset();
     if (!reset.awaitBootloader()) {
         Q_EMIT sendText(tr("USB timout\nCheck USB cable"));
-        reportAccessRefusal();
+        reportConnectFailure();
         return false;
     }
     Q_EMIT sendText(tr("Disconnect"));

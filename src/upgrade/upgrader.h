@@ -71,6 +71,19 @@ public:
     // application started. Meaningful once the thread has finished.
     bool succeeded() const { return lastRunSucceeded.load(); }
 
+    // How the last run ended, for a caller that tells its ends apart. Meaningful once the thread
+    // has finished.
+    enum class Outcome {
+        Succeeded,
+        Stopped,
+        // The upgrade file was refused; the device was not touched.
+        FileRejected,
+        // No usable device was found at the start (see the device's lastConnectFailure).
+        NotConnected,
+        Failed,
+    };
+    Outcome outcome() const;
+
     // Any thread: the run ends at its next request boundary, without a failure text, and
     // leaves the device as far as it got. The request stays on the device object until its
     // clearStopRequest.
@@ -90,7 +103,7 @@ protected:
 
 private:
     bool connectDevice();
-    void reportAccessRefusal();
+    void reportConnectFailure();
     // Reports serial and version block; false when the run cannot go on with this device.
     bool identifyDevice(bool *applicationRunning);
     bool resetIntoBootloader();
@@ -113,6 +126,7 @@ private:
     // The serial the device gave in its bootloader, as the run saw it.
     QByteArray bootloaderSerial;
     std::atomic<bool> lastRunSucceeded{false};
+    std::atomic<Outcome> lastOutcome{Outcome::Failed};
 };
 
 #endif

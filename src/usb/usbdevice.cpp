@@ -59,6 +59,33 @@ void logControlTransfer(const TransferLogFormats &formats, quint8 bRequest, quin
 // libusb 0.1 then opens it read-only, and every request on it fails with EPERM.
 bool isAccessError(int error) { return error == EACCES || error == EPERM; }
 
+// What usbfs answers while another open file holds the interface, or any file holds one when
+// the configuration is to be selected.
+bool isBusyError(int error) { return error == EBUSY; }
+
+ConnectFailure::Reason failureOf(int error)
+{
+    return isAccessError(error) ? ConnectFailure::Reason::AccessRefused
+           : isBusyError(error) ? ConnectFailure::Reason::InUse
+                                : ConnectFailure::Reason::NoAnswer;
+}
+
+int rank(ConnectFailure::Reason reason)
+{
+    switch (reason) {
+    case ConnectFailure::Reason::AccessRefused:
+        return 3;
+    case ConnectFailure::Reason::InUse:
+        return 2;
+    case ConnectFailure::Reason::NoAnswer:
+        return 1;
+    case ConnectFailure::Reason::None:
+    case ConnectFailure::Reason::NotFound:
+        break;
+    }
+    return 0;
+}
+
 constexpr int StringDescriptorBufferSize = 256;
 
 // The string descriptor at index of the open device; empty when it cannot be read, with the
@@ -128,17 +155,8 @@ int UsbDevice::connectPrivate()
     usb_find_busses();
     usb_find_devices();
 
-    // The first device that refused access is the one to name; a device that answers wins.
+    // A device that answers wins; otherwise the failure names the most telling device.
     failure = ConnectFailure{ConnectFailure::Reason::NotFound, QString(), QString()};
-    const auto noteFailure = [this](const struct usb_bus *bus, const struct usb_device *dev,
-                                    bool accessRefused) {
-        if (failure.accessRefused())
-            return;
-        failure.reason =
-            accessRefused ? ConnectFailure::Reason::AccessRefused : ConnectFailure::Reason::NoAnswer;
-        failure.bus = QString::fromLocal8Bit(bus->dirname);
-        failure.device = QString::fromLocal8Bit(dev->filename);
-    };
 
     for (struct usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
         qCDebug(tq470Debug) << "bus: " << static_cast<const void *>(bus);
@@ -157,14 +175,28 @@ int UsbDevice::connectPrivate()
             errno = 0;
             handle = usb_open(dev);
             if (!handle) {
-                noteFailure(bus, dev, isAccessError(errno));
+                if (isAccessError(errno))
+                    noteFailure(ConnectFailure::Reason::AccessRefused, bus->dirname, dev->filename);
                 continue;
             }
             qCDebug(tq470Debug) << "usb_opened ";
 
+            if (serialFilter) {
+                const SerialVerdict verdict = chooseOpened();
+                if (verdict != SerialVerdict::Chosen) {
+                    // Nothing was claimed: a plain close leaves the device as it was.
+                    usb_close(handle);
+                    handle = nullptr;
+                    if (verdict == SerialVerdict::Unreadable)
+                        noteFailure(ConnectFailure::Reason::NoAnswer, bus->dirname,
+                                    dev->filename);
+                    continue;
+                }
+            }
+
             const int configured = usb_set_configuration(handle, Configuration);
             if (configured < 0) {
-                noteFailure(bus, dev, isAccessError(-configured));
+                noteFailure(failureOf(-configured), bus->dirname, dev->filename);
                 disconnectPrivate();
                 continue;
             }
@@ -172,7 +204,7 @@ int UsbDevice::connectPrivate()
 
             const int claimed = usb_claim_interface(handle, Interface);
             if (claimed < 0) {
-                noteFailure(bus, dev, isAccessError(-claimed));
+                noteFailure(failureOf(-claimed), bus->dirname, dev->filename);
                 disconnectPrivate();
                 continue;
             }
@@ -191,7 +223,7 @@ int UsbDevice::connectPrivate()
                 // A failed transfer has closed the device already; a short answer has not.
                 if (handle)
                     disconnectPrivate();
-                noteFailure(bus, dev, false);
+                noteFailure(ConnectFailure::Reason::NoAnswer, bus->dirname, dev->filename);
                 continue;
             }
 
@@ -201,23 +233,41 @@ int UsbDevice::connectPrivate()
             qCDebug(tq470Debug, "\nUSB_TQ310_ID: %x", signExtended(device_id));
             if (tqid != device_id) {
                 disconnectPrivate();
-                noteFailure(bus, dev, false);
+                noteFailure(ConnectFailure::Reason::NoAnswer, bus->dirname, dev->filename);
                 continue;
-            }
-            if (serialFilter) {
-                int error = 0;
-                const QByteArray serial = stringDescriptor(handle, serialFilterIndex, &error);
-                if (!serialFilter(serial)) {
-                    qCDebug(tq470Debug) << "not the chosen serial:" << serial.toHex();
-                    disconnectPrivate();
-                    continue;
-                }
             }
             failure = ConnectFailure();
             return 0;
         }
     }
     return -1;
+}
+
+UsbDevice::SerialVerdict UsbDevice::chooseOpened()
+{
+    SerialVerdict verdict = SerialVerdict::Unreadable;
+    for (int attempt = 1; attempt <= SerialReadAttempts && verdict == SerialVerdict::Unreadable;
+         ++attempt) {
+        int error = 0;
+        const QByteArray serial = stringDescriptor(handle, serialFilterIndex, &error);
+        verdict = serialFilter(serial);
+        if (verdict != SerialVerdict::Chosen)
+            qCDebug(tq470Debug).noquote()
+                << (verdict == SerialVerdict::Other ? "not the chosen serial:"
+                                                    : "unreadable serial, attempt")
+                << (verdict == SerialVerdict::Other ? QString::fromLatin1(serial.toHex())
+                                                    : QString::number(attempt));
+    }
+    return verdict;
+}
+
+void UsbDevice::noteFailure(ConnectFailure::Reason reason, const char *bus, const char *device)
+{
+    if (rank(reason) <= rank(failure.reason))
+        return;
+    failure.reason = reason;
+    failure.bus = QString::fromLocal8Bit(bus);
+    failure.device = QString::fromLocal8Bit(device);
 }
 
 void UsbDevice::disconnectPrivate()
@@ -305,7 +355,8 @@ int UsbDevice::get_descriptor(quint8 type, quint8 index, char *buffer, int size)
     return result < 0 ? -1 : result;
 }
 
-QList<UsbDeviceEntry> UsbDevice::attached(quint16 vendor, quint16 product, quint8 serialIndex)
+QList<UsbDeviceEntry> UsbDevice::attached(quint16 vendor, quint16 product, quint8 serialIndex,
+                                          const SerialCheck &readable)
 {
     QMutexLocker lock(&deviceLock);
     usb_init();
@@ -326,8 +377,14 @@ QList<UsbDeviceEntry> UsbDevice::attached(quint16 vendor, quint16 product, quint
                 entry.accessRefused = isAccessError(errno);
             } else {
                 int error = 0;
-                entry.serialDescriptor = stringDescriptor(opened, serialIndex, &error);
+                for (int attempt = 1; attempt <= SerialReadAttempts; ++attempt) {
+                    entry.serialDescriptor = stringDescriptor(opened, serialIndex, &error);
+                    if (isAccessError(error) || !readable || readable(entry.serialDescriptor))
+                        break;
+                }
                 entry.accessRefused = isAccessError(error);
+                if (readable && !readable(entry.serialDescriptor))
+                    entry.serialDescriptor.clear();
                 usb_close(opened);
             }
             entries.append(entry);

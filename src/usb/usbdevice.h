@@ -39,14 +39,27 @@ public:
     int bulk_write(char *data, int length);
     int bulk_read(char *data, int length);
 
-    // Every attached device with these ids, opened only to read its serial string descriptor
-    // (at serialIndex); no identity request, no configuration.
-    static QList<UsbDeviceEntry> attached(quint16 vendor, quint16 product, quint8 serialIndex);
+    // A serial string descriptor is read this often before it counts as unreadable: a garbled
+    // read on a flaky cable must not make a device look absent or like another.
+    static constexpr int SerialReadAttempts = 3;
 
-    // Chooses, for every search of the process, among the devices that pass the identity check:
-    // only one whose serial string descriptor (at serialIndex) the filter accepts. An empty
-    // filter takes the first device again.
-    using SerialFilter = std::function<bool(const QByteArray &serialDescriptor)>;
+    // Tells a serial string descriptor read whole from one read that was garbled.
+    using SerialCheck = std::function<bool(const QByteArray &serialDescriptor)>;
+
+    // Every attached device with these ids, opened only to read its serial string descriptor
+    // (at serialIndex); no identity request, no configuration, no claim. A descriptor that the
+    // check refuses is read again, up to SerialReadAttempts reads.
+    static QList<UsbDeviceEntry> attached(quint16 vendor, quint16 product, quint8 serialIndex,
+                                          const SerialCheck &readable = SerialCheck());
+
+    // Chooses, for every search of the process, the device to use by its serial string
+    // descriptor (at serialIndex), read right after opening: a device that is not the chosen
+    // one is closed again without selecting its configuration, claiming its interface or
+    // asking for its identity, so that a device another program uses is never touched. An
+    // unreadable serial is read again, up to SerialReadAttempts reads. An empty filter takes
+    // the first device that answers again.
+    enum class SerialVerdict { Chosen, Other, Unreadable };
+    using SerialFilter = std::function<SerialVerdict(const QByteArray &serialDescriptor)>;
     static void set_serial_filter(quint8 serialIndex, const SerialFilter &filter);
 
     // Reads a standard descriptor of the open device. Makes no search and does not close the
@@ -63,6 +76,12 @@ protected:
     static QMutex deviceLock;
 
 private:
+    // The open device's serial verdict; reads again while it is unreadable.
+    SerialVerdict chooseOpened();
+    // Keeps the most telling reason of a failed search: access refused, then in use, then no
+    // answer; of equal ones, the first device met.
+    void noteFailure(ConnectFailure::Reason reason, const char *bus, const char *device);
+
     static SerialFilter serialFilter;
     static quint8 serialFilterIndex;
     quint16 product_id = 0;

@@ -236,7 +236,8 @@ private Q_SLOTS:
         row("Change Firmware on a device this user may not open: the cause after the timeout",
             "Firmware refusing", {"ok.upg"}, {"Open File|Upg (*.upg)| unparented"},
             "\nUSB Timeout\nCheck USB Cable\nAccess to the Tq470 on bus 001 device 0\\d\\d was "
-            "refused: install the udev rule 60-tq470.rules, reload udev and replug the Tq470$");
+            "refused: install the udev rule 60-tq470.rules, reload udev and replug the Tq470; it "
+            "lets in the user at the desk and the members of the group plugdev$");
         row("CreateUpg: the log cleared, the upgrade file saved", "CreateUpg",
             {"app.hex", "fw.upg"}, {hex, saveUpg}, "^$", slot.arg("CreateUpg"),
             {"fw.upg size 393282"});

@@ -32,9 +32,8 @@ done
 for f in "$dest"/$man/*.gz; do gzip -t "$f" || fail "not gzip: $f"; done
 
 rule=$dest/usr/lib/udev/rules.d/60-tq470.rules
-grep -Eq '^SUBSYSTEM=="usb", ATTR\{idVendor\}=="16c0", ATTR\{idProduct\}=="0788", TAG\+="uaccess"$' "$rule" ||
-    fail "the udev rule does not tag the device uaccess"
-! grep -q 'MODE=' "$rule" || fail "the udev rule sets a mode"
+grep -Eq '^SUBSYSTEM=="usb", ATTR\{idVendor\}=="16c0", ATTR\{idProduct\}=="0788", TAG\+="uaccess", GROUP="plugdev", MODE="0660"$' "$rule" ||
+    fail "the udev rule does not let in the user at the seat and the group plugdev"
 desktop-file-validate "$dest"/usr/share/applications/*.desktop || fail "desktop entry"
 appstreamcli validate --no-net "$dest"/usr/share/metainfo/*.xml >/dev/null || fail "metainfo"
 

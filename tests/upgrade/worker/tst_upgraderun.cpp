@@ -249,7 +249,9 @@ private Q_SLOTS:
         const PluggedDevice other = SimTestBus::plugAnother(options);
         const QByteArray untouched = other->readInternal(ApplicationBase, int(ApplicationSize));
         UsbDevice::set_serial_filter(SerialStringIndex, [](const QByteArray &descriptor) {
-            return DeviceIdentity::serialFromDescriptor(descriptor).startsWith("470000001");
+            return DeviceIdentity::serialFromDescriptor(descriptor).startsWith("470000001")
+                       ? UsbDevice::SerialVerdict::Chosen
+                       : UsbDevice::SerialVerdict::Other;
         });
         const QString fileName = dir.filePath(QStringLiteral("chosen.upg"));
         QString error;
