@@ -24,6 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     if (!DeviceIdentity::modeName(mode))
         abort();
+    // A serial taken whole is the one the lenient reading gives as well.
+    const QByteArray whole = DeviceIdentity::wellFormedSerial(bytes);
+    if (!whole.isEmpty() && whole != serial)
+        abort();
 
     const QByteArray first = DeviceIdentity::firstVersionText(bytes);
     const QByteArray second = DeviceIdentity::secondVersionText(bytes);

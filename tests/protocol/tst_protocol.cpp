@@ -61,29 +61,41 @@ private Q_SLOTS:
         QCOMPARE(dump.count('\n'), 1 + (data.size() + 15) / 16);
     }
 
+    // whole: what the device choice takes as one whole Tq470 serial, refusing a garbled read.
     void identity_data()
     {
         QTest::addColumn<QByteArray>("descriptor"); // string descriptor 3, in hex
         QTest::addColumn<QByteArray>("serial");
         QTest::addColumn<Mode>("mode");
+        QTest::addColumn<bool>("whole");
         QTest::newRow("nine digits: application")
             << QByteArray("1403310032003300340035003600370038003900") << QByteArray("123456789")
-            << Mode::Application;
+            << Mode::Application << true;
         QTest::newRow("nine digits and b: bootloader")
             << QByteArray("16033100320033003400350036003700380039006200")
-            << QByteArray("123456789b") << Mode::Bootloader;
+            << QByteArray("123456789b") << Mode::Bootloader << true;
         QTest::newRow("capital B is no marker")
             << QByteArray("16033100320033003400350036003700380039004200")
-            << QByteArray("123456789B") << Mode::Unknown;
+            << QByteArray("123456789B") << Mode::Unknown << false;
+        QTest::newRow("a garbled high byte: the low bytes read on, the whole serial is refused")
+            << QByteArray("1603310032003300340035ff36003700380039006200")
+            << QByteArray("123456789b") << Mode::Bootloader << false;
+        QTest::newRow("cut short: fewer bytes than the header's length")
+            << QByteArray("16033100320033003400350036003700") << QByteArray("1234567")
+            << Mode::Unknown << false;
+        QTest::newRow("a letter among the digits")
+            << QByteArray("1403310032003300340035003600370061003900") << QByteArray("1234567a9")
+            << Mode::Application << false;
         QTest::newRow("a zero code unit in the middle ends the serial")
-            << QByteArray("0a03310032000000330034") << QByteArray("12") << Mode::Unknown;
+            << QByteArray("0a03310032000000330034") << QByteArray("12") << Mode::Unknown << false;
         QTest::newRow("unit 0x0100 is no end: its low byte stays")
-            << QByteArray("08034100000142") << QByteArray("A\0", 2) << Mode::Unknown;
+            << QByteArray("08034100000142") << QByteArray("A\0", 2) << Mode::Unknown << false;
         QTest::newRow("odd byte count: the half unit is dropped")
-            << QByteArray("07034100420043") << QByteArray("AB") << Mode::Unknown;
+            << QByteArray("07034100420043") << QByteArray("AB") << Mode::Unknown << false;
         QTest::newRow("above U+00FF: the low byte")
-            << QByteArray("060341004101") << QByteArray("AA") << Mode::Unknown;
-        QTest::newRow("header only") << QByteArray("0203") << QByteArray() << Mode::Unknown;
+            << QByteArray("060341004101") << QByteArray("AA") << Mode::Unknown << false;
+        QTest::newRow("header only") << QByteArray("0203") << QByteArray() << Mode::Unknown
+                                     << false;
     }
 
     void identity()
@@ -91,8 +103,11 @@ private Q_SLOTS:
         QFETCH(QByteArray, descriptor);
         QFETCH(QByteArray, serial);
         QFETCH(Mode, mode);
-        QCOMPARE(DeviceIdentity::serialFromDescriptor(QByteArray::fromHex(descriptor)), serial);
+        QFETCH(bool, whole);
+        const QByteArray bytes = QByteArray::fromHex(descriptor);
+        QCOMPARE(DeviceIdentity::serialFromDescriptor(bytes), serial);
         QCOMPARE(DeviceIdentity::modeFromSerial(serial), mode);
+        QCOMPARE(DeviceIdentity::wellFormedSerial(bytes), whole ? serial : QByteArray());
     }
 
     void versionTexts()
