@@ -1,12 +1,12 @@
 #include "bootimagecommand.h"
 
 #include "bootimagebuilder.h"
+#include "commandtable.h"
 #include "conversioncommands.h"
 #include "flashtool.h"
 #include "hextobin.h"
 #include "productionserial.h"
 
-#include <QCoreApplication>
 #include <QDate>
 
 BootImageCommand::BootImageCommand(QTextStream &out, QTextStream &err) : out(out), err(err) {}
@@ -22,35 +22,28 @@ int BootImageCommand::run(const QString &hexFileName, const QString &outFileName
                          .arg(productionSerial));
 
     QString error;
-    if (!ConversionCommands::checkReadable(hexFileName, &error))
-        return failure(error);
+    if (!CommandTable::checkReadable(hexFileName, &error))
+        return CommandTable::failure(err, error);
     QByteArray image;
     HexToBinReport report;
     const int result = BootImageBuilder::build(hexFileName, productionSerial, &image, &report);
     if (result != HexToBinOk)
-        return failure(ConversionCommands::conversionFailureText(hexFileName, result, report));
+        return CommandTable::failure(
+            err, ConversionCommands::conversionFailureText(hexFileName, result, report));
 
     if (!BootImageBuilder::write(outFileName, image, &error))
-        return failure(QStringLiteral("cannot write %1: %2").arg(outFileName, error));
+        return CommandTable::failure(err,
+                                     QStringLiteral("cannot write %1: %2").arg(outFileName, error));
     if (!report.windowHasData) {
-        err << QCoreApplication::applicationName() << ": "
-            << ConversionCommands::noDataWarning(
-                   hexFileName, BootImageBuilder::WindowStart, BootImageBuilder::WindowEnd,
-                   QStringLiteral("%1 holds nothing but the serial").arg(outFileName))
-            << '\n';
-        err.flush();
+        CommandTable::warn(
+            err, ConversionCommands::noDataWarning(
+                     hexFileName, BootImageBuilder::WindowStart, BootImageBuilder::WindowEnd,
+                     QStringLiteral("%1 holds nothing but the serial").arg(outFileName)));
     }
 
     out << "Serial: " << productionSerial << '\n' << "Bootloader image: " << outFileName << '\n';
     out.flush();
     return FlashTool::ExitSuccess;
-}
-
-int BootImageCommand::failure(const QString &message)
-{
-    err << QCoreApplication::applicationName() << ": " << message << '\n';
-    err.flush();
-    return FlashTool::ExitFailure;
 }
 
 int BootImageCommand::usage(const QString &message)
