@@ -1,13 +1,13 @@
 #include "bootimagecommand.h"
 
 #include "bootimagebuilder.h"
+#include "commandtable.h"
 #include "conversioncommands.h"
 #include "exitstatus.h"
 #include "flashtool.h"
 #include "hextobin.h"
 #include "productionserial.h"
 
-#include <QCoreApplication>
 #include <QDate>
 
 BootImageCommand::BootImageCommand(QTextStream &out, QTextStream &err) : out(out), err(err) {}
@@ -23,7 +23,7 @@ int BootImageCommand::run(const QString &hexFileName, const QString &outFileName
                          .arg(productionSerial));
 
     QString error;
-    if (!ConversionCommands::checkReadable(hexFileName, &error))
+    if (!CommandTable::checkReadable(hexFileName, &error))
         return ExitStatus::report(err, ExitStatus::BadInput, error);
     QByteArray image;
     HexToBinReport report;
@@ -34,24 +34,18 @@ int BootImageCommand::run(const QString &hexFileName, const QString &outFileName
             ConversionCommands::conversionFailureText(hexFileName, result, report));
 
     if (!BootImageBuilder::write(outFileName, image, &error))
-        return failure(QStringLiteral("cannot write %1: %2").arg(outFileName, error));
+        return ExitStatus::report(err, ExitStatus::Failed,
+                                  QStringLiteral("cannot write %1: %2").arg(outFileName, error));
     if (!report.windowHasData) {
-        err << QCoreApplication::applicationName() << ": "
-            << ConversionCommands::noDataWarning(
-                   hexFileName, BootImageBuilder::WindowStart, BootImageBuilder::WindowEnd,
-                   QStringLiteral("%1 holds nothing but the serial").arg(outFileName))
-            << '\n';
-        err.flush();
+        CommandTable::warn(
+            err, ConversionCommands::noDataWarning(
+                     hexFileName, BootImageBuilder::WindowStart, BootImageBuilder::WindowEnd,
+                     QStringLiteral("%1 holds nothing but the serial").arg(outFileName)));
     }
 
     out << "Serial: " << productionSerial << '\n' << "Bootloader image: " << outFileName << '\n';
     out.flush();
     return ExitStatus::Done;
-}
-
-int BootImageCommand::failure(const QString &message)
-{
-    return ExitStatus::report(err, ExitStatus::Failed, message);
 }
 
 int BootImageCommand::usage(const QString &message)

@@ -16,7 +16,6 @@ public:
     int run(const QString &hexFileName, const QString &outFileName, const QString &serial);
 
 private:
-    int failure(const QString &message);
     int usage(const QString &message);
 
     QTextStream &out;

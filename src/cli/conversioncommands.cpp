@@ -1,5 +1,6 @@
 #include "conversioncommands.h"
 
+#include "commandtable.h"
 #include "debuglog.h"
 #include "exitstatus.h"
 #include "flashtool.h"
@@ -7,9 +8,7 @@
 #include "upgradefile.h"
 #include "upgradeimagebuilder.h"
 
-#include <QCoreApplication>
 #include <QDebug>
-#include <QFile>
 #include <QSaveFile>
 
 #include <cstring>
@@ -59,7 +58,7 @@ ConversionCommands::ConversionCommands(QTextStream &out, QTextStream &err) : out
 int ConversionCommands::createUpg(const QString &hexFileName, const QString &upgFileName)
 {
     QString error;
-    if (!checkReadable(hexFileName, &error))
+    if (!CommandTable::checkReadable(hexFileName, &error))
         return ExitStatus::report(err, ExitStatus::BadInput, error);
     QByteArray image;
     HexToBinReport application;
@@ -69,18 +68,23 @@ int ConversionCommands::createUpg(const QString &hexFileName, const QString &upg
         return conversionFailed(hexFileName, result, application);
 
     if (!UpgradeFile::write(upgFileName, image, &error))
-        return failure(QStringLiteral("cannot write %1: %2").arg(upgFileName, error));
+        return ExitStatus::report(err, ExitStatus::Failed,
+                                  QStringLiteral("cannot write %1: %2").arg(upgFileName, error));
     // The external window lies inside the application's: an empty application window is
     // warned about once.
     if (!application.windowHasData)
-        warn(noDataWarning(hexFileName, UpgradeImageBuilder::ApplicationWindowStart,
-                           UpgradeImageBuilder::ApplicationWindowEnd,
-                           QStringLiteral("the application in %1 is all zeros").arg(upgFileName)));
+        CommandTable::warn(
+            err,
+            noDataWarning(hexFileName, UpgradeImageBuilder::ApplicationWindowStart,
+                          UpgradeImageBuilder::ApplicationWindowEnd,
+                          QStringLiteral("the application in %1 is all zeros").arg(upgFileName)));
     else if (!external.windowHasData)
-        warn(noDataWarning(
-            hexFileName, UpgradeImageBuilder::ExternalWindowStart,
-            UpgradeImageBuilder::ExternalWindowEnd,
-            QStringLiteral("the external flash part of %1 is all zeros").arg(upgFileName)));
+        CommandTable::warn(
+            err,
+            noDataWarning(
+                hexFileName, UpgradeImageBuilder::ExternalWindowStart,
+                UpgradeImageBuilder::ExternalWindowEnd,
+                QStringLiteral("the external flash part of %1 is all zeros").arg(upgFileName)));
 
     const auto checksumText = [&image](int regionOffset, int regionSize) {
         return QStringLiteral("0x%1").arg(
@@ -129,7 +133,7 @@ int ConversionCommands::hex2bin(const QStringList &args, const QString &fill)
                          .arg(fill));
 
     QString error;
-    if (!checkReadable(hexFileName, &error))
+    if (!CommandTable::checkReadable(hexFileName, &error))
         return ExitStatus::report(err, ExitStatus::BadInput, error);
     QByteArray window(static_cast<qsizetype>(size), Qt::Uninitialized);
     preferLargePages(window);
@@ -140,7 +144,8 @@ int ConversionCommands::hex2bin(const QStringList &args, const QString &fill)
         return conversionFailed(hexFileName, result, report);
 
     if (!writeWhole(binFileName, window, &error))
-        return failure(QStringLiteral("cannot write %1: %2").arg(binFileName, error));
+        return ExitStatus::report(err, ExitStatus::Failed,
+                                  QStringLiteral("cannot write %1: %2").arg(binFileName, error));
     return ExitStatus::Done;
 }
 
@@ -172,26 +177,6 @@ QString ConversionCommands::noDataWarning(const QString &hexFileName, quint32 wi
     return QStringLiteral("warning: %1 holds no data for %2..%3, so %4; check that it is the "
                           "right HEX file")
         .arg(hexFileName, hexAddress(windowStart), hexAddress(windowEnd), consequence);
-}
-
-bool ConversionCommands::checkReadable(const QString &fileName, QString *error)
-{
-    QFile file(fileName);
-    if (file.open(QIODevice::ReadOnly))
-        return true;
-    *error = QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString());
-    return false;
-}
-
-void ConversionCommands::warn(const QString &message)
-{
-    err << QCoreApplication::applicationName() << ": " << message << '\n';
-    err.flush();
-}
-
-int ConversionCommands::failure(const QString &message)
-{
-    return ExitStatus::report(err, ExitStatus::Failed, message);
 }
 
 int ConversionCommands::usage(const QString &message)

@@ -39,13 +39,9 @@ public:
     // The warning for a window of an image that no data byte of hexFileName fell in.
     static QString noDataWarning(const QString &hexFileName, quint32 windowStart, quint32 windowEnd,
                                  const QString &consequence);
-    // "cannot open FILE: REASON" into *error when fileName cannot be opened for reading.
-    static bool checkReadable(const QString &fileName, QString *error);
 
 private:
     int conversionFailed(const QString &hexFileName, int result, const HexToBinReport &report);
-    int failure(const QString &message);
-    void warn(const QString &message);
     int usage(const QString &message);
 
     static bool parseNumber(const QString &text, quint64 highest, quint64 *value);

@@ -107,6 +107,8 @@ private Q_SLOTS:
         const QString none = "^$", dump = "^ src address: 0x[0-9a-f]+\n0x0000: %1\n$";
         const QString fault = "--fault stall:request=0x0%1";
         row("unknown command", Direct, "frobnicate x", 2, usage("unknown command: frobnicate"));
+        row("help of an unknown command", Direct, "help frobnicate", 2,
+            usage("unknown command: frobnicate"));
         row("unknown option", Direct, "--bogus info", 2, usage("Unknown option 'bogus'."));
         row("-v is not the version", Direct, "-v", 2, usage("Unknown option 'v'."));
         row("an option of another command", Direct, "info --fill 1", 2,
@@ -233,6 +235,9 @@ private Q_SLOTS:
             "^Serial: ", {"b.bin size 16384"});
         row("upgrade --all with --serial", Direct, "upgrade --all good.upg --serial 1", 2,
             usage("--all upgrades every device; it takes no --serial", " upgrade"));
+        row("upgrade --all --debug: passed on to every device's process", "--devices 2",
+            "upgrade --all good.upg --debug", 0, "\n470000002: USB Control Send ",
+            "470000002: Writting firmware");
         row("upgrade --all on an empty bus", "--unplugged", "upgrade --all good.upg", 1,
             fails("no Tq470 is attached"));
         row("upgrade --all of a missing file: told once", "--devices 2", "upgrade --all no.upg", 1,
@@ -250,6 +255,35 @@ private Q_SLOTS:
             "--serial 9 info", 1,
             fails("no attached Tq470 has a serial starting with 9; "
                   "attached: 470000001, 470000002."));
+    }
+
+    // Each command the general help lists, by its synopsis there (the words before the summary).
+    void commandHelp_data()
+    {
+        QTest::addColumn<QString>("synopsis");
+        const QString commands = QString::fromLatin1(flash(Direct, "help").out)
+                                     .section("\nCommands:\n", 1)
+                                     .section("\n\n", 0, 0);
+        QVERIFY(!commands.isEmpty());
+        for (const QString &line : commands.split('\n'))
+            if (!line.startsWith("   ")) {
+                const QString synopsis = line.trimmed().section("  ", 0, 0);
+                QTest::newRow(qPrintable("help " + synopsis.section(' ', 0, 0))) << synopsis;
+            }
+    }
+    // help COMMAND: the usage line names the same arguments; COMMAND --help says the same
+    // (but help --help is the general help).
+    void commandHelp()
+    {
+        QFETCH(QString, synopsis);
+        const QString name = synopsis.section(' ', 0, 0);
+        const ProcessRun help = flash(Direct, "help " + name);
+        QCOMPARE(help.exitCode, 0);
+        QCOMPARE(QString::fromLatin1(help.out).section('\n', 0, 0),
+                 QString("Usage: tq470-flash " + name + " [options] " + synopsis.section(' ', 1))
+                     .trimmed());
+        if (name != "help")
+            QCOMPARE(flash(Direct, name + " --help").out, help.out);
     }
 
     // The document on standard output alone, parsed back; the text on standard error.

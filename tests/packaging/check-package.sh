@@ -37,14 +37,26 @@ grep -Eq '^SUBSYSTEM=="usb", ATTR\{idVendor\}=="16c0", ATTR\{idProduct\}=="0788"
 desktop-file-validate "$dest"/usr/share/applications/*.desktop || fail "desktop entry"
 appstreamcli validate --no-net "$dest"/usr/share/metainfo/*.xml >/dev/null || fail "metainfo"
 
-# Every command and long option tq470-flash lists must complete.
+# Every command and long option tq470-flash lists must complete, and each command's options
+# after it; the completion reads them from the tq470-flash it finds on the PATH.
 completion=$dest/usr/share/bash-completion/completions/tq470-flash
+offered() { # WORD... (the last one being typed)
+    PATH=$dest/usr/bin:$PATH bash -c 'source "$0"; COMP_WORDS=(tq470-flash "$@"); COMP_CWORD=$#
+        _tq470_flash; printf "%s\n" "${COMPREPLY[@]}"' "$completion" "$@"
+}
+long_options() { sed -n '/^Options:/,/^$/p' | grep -o -- '--[a-z-]\+'; }
 help=$("$dest/usr/bin/tq470-flash" --help)
-listed=$(sed -n '/^Commands:/,/^$/s/^  \([a-z0-9-]\+\).*/\1/p' <<<"$help"
-    grep -o -- '--[a-z-]\+' <<<"$(sed -n '/^Options:/,/^$/p' <<<"$help")")
-completed=$(bash -c 'source "$1"; for w in "" -; do COMP_WORDS=(tq470-flash "$w"); COMP_CWORD=1
-    _tq470_flash; printf "%s\n" "${COMPREPLY[@]}"; done' sh "$completion")
-for w in $listed; do grep -qx -- "$w" <<<"$completed" || fail "completion lacks $w"; done
+commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z0-9-]\+\).*/\1/p' <<<"$help")
+completed=$(offered ""; offered -)
+for w in $commands $(long_options <<<"$help"); do
+    grep -qx -- "$w" <<<"$completed" || fail "completion lacks $w"
+done
+for c in $commands; do
+    completed=$(offered "$c" -)
+    for w in $("$dest/usr/bin/tq470-flash" help "$c" | long_options); do
+        grep -qx -- "$w" <<<"$completed" || fail "completion of $c lacks $w"
+    done
+done
 
 # The packages: what each holds, what each depends on, and lintian.
 packages=$scratch/packages
