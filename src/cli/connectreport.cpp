@@ -44,9 +44,18 @@ QString ConnectReport::inUse(const ConnectFailure &failure)
 
 QString ConnectReport::accessRefused(const ConnectFailure &failure, const QString &installedRule)
 {
-    const QString refused = QStringLiteral("access to the Tq470 on bus %1 device %2 was refused: "
-                                           "this user may not open it.\n")
-                                .arg(failure.bus, failure.device);
+    return refusedDevice(failure) + QLatin1Char('\n') + waysIn(installedRule);
+}
+
+QString ConnectReport::refusedDevice(const ConnectFailure &failure)
+{
+    return QStringLiteral("access to the Tq470 on bus %1 device %2 was refused: this user may not "
+                          "open it.")
+        .arg(failure.bus, failure.device);
+}
+
+QString ConnectReport::waysIn(const QString &installedRule)
+{
     const QString ways =
         QStringLiteral("The rule lets in the user logged in at the desk and the members of the "
                        "group %1;\nfor SSH, a service or CI, add the user to the group:\n"
@@ -54,12 +63,10 @@ QString ConnectReport::accessRefused(const ConnectFailure &failure, const QStrin
                        "and log in again (a session keeps the groups it started with).")
             .arg(QLatin1String(UdevRule::Group));
     if (!installedRule.isEmpty())
-        return refused +
-               QStringLiteral("The udev rule %1 is installed. ").arg(installedRule) + ways +
+        return QStringLiteral("The udev rule %1 is installed. ").arg(installedRule) + ways +
                QStringLiteral("\nA Tq470 plugged in before the rule was installed needs "
                               "unplugging and plugging in again.");
-    return refused +
-           QStringLiteral("Install the udev rule that comes with the tool. The package puts it "
+    return QStringLiteral("Install the udev rule that comes with the tool. The package puts it "
                           "in %1;\nfrom a source tree:\n"
                           "  sudo cp %2 %3\n"
                           "Then let udev apply it:\n"

@@ -22,6 +22,9 @@ public:
     // installedRule: the udev rule in place, empty when there is none.
     static QString accessRefused(const ConnectFailure &failure,
                                  const QString &installedRule = UdevRule::installedPath());
+    // The first line of accessRefused, naming the device, and the rest: how to be let in.
+    static QString refusedDevice(const ConnectFailure &failure);
+    static QString waysIn(const QString &installedRule = UdevRule::installedPath());
     // ExitStatus::AccessRefused, Failed for a device another program holds, else NotFound: a
     // device that does not answer is no Tq470 found.
     static int exitCode(const ConnectFailure &failure);

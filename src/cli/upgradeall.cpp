@@ -129,8 +129,8 @@ int UpgradeAll::run(const QString &fileName, int waitMs, const QStringList &pass
         if (entry.accessRefused) {
             child->code = ExitStatus::AccessRefused;
             child->result = QStringLiteral("failed");
-            child->message = QStringLiteral("access to the Tq470 on bus %1 device %2 was refused")
-                                 .arg(entry.bus, entry.device);
+            child->message = ConnectReport::refusedDevice(
+                ConnectFailure{ConnectFailure::Reason::AccessRefused, entry.bus, entry.device});
             continue;
         }
         if (child->serial == QLatin1String(Unreadable)) {
@@ -168,13 +168,12 @@ int UpgradeAll::run(const QString &fileName, int waitMs, const QStringList &pass
 
     printSummary();
     QJsonArray devices;
+    bool accessRefused = false;
     for (const auto &child : std::as_const(children)) {
-        if (child->code == ExitStatus::AccessRefused)
-            err << QCoreApplication::applicationName() << ": "
-                << ConnectReport::accessRefused(
-                       ConnectFailure{ConnectFailure::Reason::AccessRefused, child->entry.bus,
-                                      child->entry.device})
-                << '\n';
+        if (child->code == ExitStatus::AccessRefused) {
+            accessRefused = true;
+            err << QCoreApplication::applicationName() << ": " << child->message << '\n';
+        }
         devices.append(QJsonObject{
             {QStringLiteral("bus"), child->entry.bus},
             {QStringLiteral("device"), child->entry.device},
@@ -186,6 +185,8 @@ int UpgradeAll::run(const QString &fileName, int waitMs, const QStringList &pass
             {QStringLiteral("log"), QJsonArray::fromStringList(child->log)},
         });
     }
+    if (accessRefused)
+        err << ConnectReport::waysIn() << '\n';
     if (jsonReport)
         jsonReport->insert(QStringLiteral("devices"), devices);
     const int code = exitCode(stopSignals.caught());
@@ -236,8 +237,8 @@ void UpgradeAll::stop()
 {
     if (stillRunning().isEmpty())
         return;
-    if (!sinceFirstStop.isValid()) {
-        sinceFirstStop.start();
+    if (!stopping) {
+        stopping = true;
         err << QCoreApplication::applicationName()
             << ": stopping: each device's upgrade ends at its next request\n";
         err.flush();
@@ -247,7 +248,7 @@ void UpgradeAll::stop()
         secondStopInvitation.start();
         return;
     }
-    if (sinceFirstStop.elapsed() < SecondStopAfterMs)
+    if (!secondStopDue)
         return;
     err << QCoreApplication::applicationName() << ": killing the upgrades still running: "
         << stillRunning().join(QLatin1String(", ")) << '\n';
@@ -261,6 +262,7 @@ void UpgradeAll::stop()
 
 void UpgradeAll::inviteSecondStop()
 {
+    secondStopDue = true;
     const QStringList running = stillRunning();
     if (running.isEmpty())
         return;

@@ -3,7 +3,6 @@
 
 #include "usbdeviceentry.h"
 
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -56,7 +55,9 @@ private:
     QTextStream &out;
     QTextStream &err;
     QList<std::shared_ptr<Child>> children;
-    QElapsedTimer sinceFirstStop;
+    bool stopping = false;
+    // Set once SecondStopAfterMs have passed since the first stop.
+    bool secondStopDue = false;
     QTimer secondStopInvitation;
 };
 

@@ -10,6 +10,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 namespace {
 
 constexpr int ProcessTimeoutMs = 60000;
@@ -61,6 +63,20 @@ QByteArray writeUpgradeFile(const QString &name = "fw.upg")
     if (!UpgradeFile::write(name, image, &error))
         qFatal("%s", qPrintable(error));
     return image;
+}
+
+// The processes whose parent is pid whose command line holds text.
+QList<qint64> childProcesses(qint64 pid, const QByteArray &text)
+{
+    QList<qint64> children;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const QByteArray stat = fileContents("/proc/" + entry + "/stat");
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == pid &&
+            fileContents("/proc/" + entry + "/cmdline").contains(text))
+            children << entry.toLongLong();
+    }
+    return children;
 }
 
 } // namespace
@@ -124,10 +140,12 @@ private Q_SLOTS:
         row("upgrade --help: the same", Direct, "upgrade --help", 0, none, upgradeHelp);
         row("hex2bin --help: --fill, not boot-image's --serial", Direct, "hex2bin --help", 0, none,
             "^(?!.*--serial)Usage: tq470-flash hex2bin \\[options\\] IN.hex .*--fill <BYTE>");
-        row("info --help: the scripts' option hidden", Direct, "info --help", 0, none,
-            "^(?!.*access-refused)Usage: tq470-flash info \\[options\\]\n.*--debug");
+        row("info --help: its options, --serial and --json among them", Direct, "info --help", 0,
+            none, "^Usage: tq470-flash info \\[options\\]\n.*--serial <SERIAL>.*--json");
         row("help: every command", Direct, "help", 0, none,
-            "^Usage: .*\nCommands:\n  info  .*  hexdump FILE  .*--version");
+            "^Usage: .*\nCommands:\n  info  .*  hexdump FILE  .*\nExit codes, the same for every "
+            "command:\n  0 done\n  1 .*\n  6 an input file unreadable or not valid\n130 "
+            "interrupted\n.*--version");
         row("hexdump: the header without the log's line break, then the rows", Direct,
             "hexdump sixteen.bin", 0, none, dump.arg("30 31 32 .* 45 46 < 0123456789ABCDEF >"));
         row("info --debug: serial, versions, mode; the USB layers' lines on standard error",
@@ -136,12 +154,10 @@ private Q_SLOTS:
         const QString refused = "access to the Tq470 on bus 001 device 0\\d\\d was refused.*"
                                 "sudo cp packaging/60-tq470.rules /etc/udev/rules.d/\n.*"
                                 "sudo udevadm control --reload-rules && sudo udevadm trigger\n.*"
-                                "plug it in again.\n$";
-        row("info on a device this user may not open: which one, the udev rule, the commands",
-            "--no-access", "info", 1, "^tq470-flash: " + refused);
-        row("info --access-refused-exit 3, the run script's probe", "--no-access",
-            "info --access-refused-exit 3", 3, "^tq470-flash: " + refused);
-        row("info on an empty bus", "--unplugged", "info", 1,
+                                "group plugdev;.*\n  sudo usermod -aG plugdev \\$USER\n.*again.*\n$";
+        row("info on a device this user may not open: which one, both ways in, the commands",
+            "--no-access", "info", 4, "^tq470-flash: " + refused);
+        row("info on an empty bus", "--unplugged", "info", 3,
             fails("no Tq470 answers on USB \\(vendor 16c0, product 0788\\)"));
         const QString tq = "\n001 0\\d\\d    4700000%1 +bootloader  %2";
         row("list: bus, device, serial, mode, access of each Tq470", "--devices 3", "list", 0, none,
@@ -150,7 +166,7 @@ private Q_SLOTS:
         row("list on an empty bus", "--unplugged", "list", 0, none, "^No Tq470 is attached.\n$");
         row("list of a device this user may not open", "--no-access", "list", 0, none,
             "^Bus .*\n001 0\\d\\d    - +unknown +refused\n$");
-        row("info with two Tq470s and no --serial: both named", "--devices 2", "info", 1,
+        row("info with two Tq470s and no --serial: both named", "--devices 2", "info", 5,
             fails("2 Tq470s are attached \\(470000001, 470000002\\); choose one with --serial "
                   "SERIAL."));
         row("info --serial 470000002: the second of two", "--devices 2", "info --serial 470000002",
@@ -158,13 +174,25 @@ private Q_SLOTS:
         row("write-page --serial 470000001: the first device's memory only", "--devices 2",
             "write-page 90 --serial 470000001", 0, none, "^page write OK\n$",
             {"dev/470000001/internal.bin 5000 5a5a", "dev/470000002/internal.bin 5000 ffff"});
+        row("--serial 4700 naming three Tq470s: refused, the three named, nothing written",
+            "--devices 3", "upgrade good.upg --serial 4700", 5,
+            fails("--serial 4700 matches 3 attached Tq470s \\(470000001, 470000002, 470000003\\); "
+                  "give the whole serial."),
+            none, {"dev/470000001/internal.bin 4000 ffff", "dev/470000002/internal.bin 4000 ffff"});
+        row("--serial 470000002b: the whole serial with its mode letter", "--devices 3",
+            "info --serial 470000002b", 0, none, "^Serial: 470000002b\n");
+        row("--serial 47000001: a prefix that names one Tq470 takes it",
+            "--devices 2 --serial 470000009", "write-page 90 --serial 47000001", 0, none,
+            "^page write OK\n$",
+            {"dev/470000010/internal.bin 5000 5a5a", "dev/470000009/internal.bin 5000 ffff"});
         row("--serial of a letter", Direct, "run --serial 47x", 2,
-            usage("--serial takes one to nine digits, not '47x'"));
+            usage("--serial takes a serial of nine digits \\(its mode letter optional\\) or its "
+                  "first digits, not '47x'"));
         row("hexdump takes no --serial", Direct, "hexdump sixteen.bin --serial 1", 2,
             usage("hexdump takes no option 'serial'", " hexdump"));
-        row("read on a device this user may not open", "--no-access", "read 0 1", 1, refused);
+        row("read on a device this user may not open", "--no-access", "read 0 1", 4, refused);
         row("upgrade on a device this user may not open: the log line, then the fix", "--no-access",
-            "upgrade good.upg", 1, "did not complete\ntq470-flash: " + refused,
+            "upgrade good.upg", 4, "%\ntq470-flash: " + refused,
             "\nCheck USB Cable\nAccess to the Tq470 on bus 001 device 0\\d\\d was refused: .*"
             "60-tq470.rules");
         row("info when the version block cannot be read", fault.arg(1), "info", 1,
@@ -195,14 +223,15 @@ private Q_SLOTS:
             usage("PATTERN '256' is not a decimal number from 0 to 255"));
         row("save stalls: no file", fault.arg(1), "save 0 16 s.bin", 1, "reading 16 bytes of device "
             "memory at 0x00000000 failed; s.bin was not written", none, {"s.bin absent"});
-        row("verify of a missing file", Direct, "verify no.upg", 1,
+        row("verify of a missing file", Direct, "verify no.upg", 6,
             fails("cannot open no.upg: No such file or directory"));
         row("run stalls", fault.arg(4), "run", 1,
             fails("the device did not take the request to start its application; check the "
                   "USB cable and try again"));
-        row("upgrade of a file with a wrong header", "", "upgrade bad.upg", 1,
-            fails("the upgrade of the device did not complete"), "^bad.upg\nWrong file header\n$");
-        row("upgrade of a missing file: the reason, no device needed", Direct, "upgrade no.upg", 1,
+        row("upgrade of a file with a wrong header: refused before the device", "", "upgrade bad.upg",
+            6, fails("bad.upg is no upgrade file: Wrong file header; nothing was sent to the device"),
+            "^bad.upg\nWrong file header\n$");
+        row("upgrade of a missing file: the reason, no device needed", Direct, "upgrade no.upg", 6,
             fails("cannot open no.upg: No such file or directory"));
         row("create-upg: the upgrade file and its two checksums", Direct,
             "create-upg app.hex fw.upg", 0, fails("warning: app.hex holds no data for 0x08020000"
@@ -210,7 +239,7 @@ private Q_SLOTS:
             "^Application checksum: 0xead5c0ab\nExternal flash checksum: 0x00000000\n$",
             {"fw.upg size 393282"});
         row("create-upg of a HEX file with a wrong checksum: no file", Direct,
-            "create-upg bad.hex fw.upg", 1, fails("bad.hex, line 1, is no Intel HEX record: a "
+            "create-upg bad.hex fw.upg", 6, fails("bad.hex, line 1, is no Intel HEX record: a "
             "record's checksum is missing or does not match its bytes. Export .+"), none,
             {"fw.upg absent"});
         row("hex2bin: hexadecimal window, default fill 0", Direct,
@@ -219,7 +248,7 @@ private Q_SLOTS:
         row("hex2bin: decimal window, fill 010 is ten", Direct,
             "hex2bin app.hex w.bin 134234106 134234107 --fill 010", 0, none, none,
             {"w.bin size 2", "w.bin 0 0a0a"});
-        row("hex2bin of a missing file", Direct, "hex2bin no.hex w.bin 0 1", 1,
+        row("hex2bin of a missing file", Direct, "hex2bin no.hex w.bin 0 1", 6,
             fails("cannot open no.hex: No such file or directory"), none, {"w.bin absent"});
         row("hex2bin: START above END", Direct, "hex2bin app.hex w.bin 0x20 0x1F", 2,
             usage("START 0x20 lies above END 0x1F", " hex2bin"), none, {"w.bin absent"});
@@ -238,21 +267,34 @@ private Q_SLOTS:
         row("upgrade --all --debug: passed on to every device's process", "--devices 2",
             "upgrade --all good.upg --debug", 0, "\n470000002: USB Control Send ",
             "470000002: Writting firmware");
-        row("upgrade --all on an empty bus", "--unplugged", "upgrade --all good.upg", 1,
+        row("upgrade --all on an empty bus", "--unplugged", "upgrade --all good.upg", 3,
             fails("no Tq470 is attached"));
-        row("upgrade --all of a missing file: told once", "--devices 2", "upgrade --all no.upg", 1,
+        row("upgrade --all of a missing file: told once", "--devices 2", "upgrade --all no.upg", 6,
             fails("cannot open no.upg: No such file or directory"));
+        row("upgrade --all of no upgrade file: told once, before any device", "--devices 2",
+            "upgrade --all bad.upg", 6, fails("bad.upg is no upgrade file: Wrong file header"));
+        row("upgrade --all on devices this user may not open: each named by its node", "--no-access "
+            "--devices 2", "upgrade --all good.upg", 4, "^tq470-flash: access to the Tq470 on bus 001 device 0\\d\\d "
+            "was refused: this user may not open it.\ntq470-flash: access to the Tq470 on bus 001 "
+            "device 0\\d\\d was refused: this user may not open it.\nInstall the udev rule .*\n"
+            "tq470-flash: the upgrade of some devices did not complete\n$",
+            "^Device   Serial     Result          Seconds\n001/0\\d\\d  -          access-refused  0.0"
+            "\n001/0\\d\\d  -          access-refused  0.0\n$");
+        const QString waiting = "tq470-flash: waiting up to %1 seconds for %2 to be attached\n";
         row("--wait 5: a Tq470 plugged in while waiting", "--plug-after-ms 200", "--wait 5 info", 0,
-            none, "^Serial: 470000001b\n");
-        row("--wait 0.2 on an empty bus", "--unplugged", "--wait 0.2 info", 1,
-            fails("no Tq470 was attached within 0.2 seconds."));
+            "^(" + waiting.arg(5).arg("a Tq470") + ")?$", "^Serial: 470000001b\n");
+        row("--wait 0.2 on an empty bus: said, then not found", "--unplugged",
+            "--wait 0.2 --serial 4 info", 3,
+            "^" + waiting.arg(0.2).arg("the Tq470 4") +
+                "tq470-flash: no Tq470 with a serial starting with 4 was attached within 0.2 "
+                "seconds.\n$");
         row("--wait 0", Direct, "--wait 0 info", 2,
             usage("--wait takes a number of seconds above 0 and up to 3600, not '0'", " info"));
         row("--reset-timeout x", Direct, "bootloader --reset-timeout x", 2,
             usage("--reset-timeout takes a number of seconds above 0 and up to 3600, not 'x'",
                   " bootloader"));
         row("--serial 9 matching none of two Tq470s: the attached named", "--devices 2",
-            "--serial 9 info", 1,
+            "--serial 9 info", 3,
             fails("no attached Tq470 has a serial starting with 9; "
                   "attached: 470000001, 470000002."));
     }
@@ -300,7 +342,7 @@ private Q_SLOTS:
         row("list: each device's bus, device, serial, mode, access", "--devices 3", "list --json",
             0,
             {"devices/#=3", "devices/0/bus=001", "devices/2/serial=470000003",
-             "devices/1/mode=bootloader", "devices/1/access=true", "result=ok"});
+             "devices/1/mode=bootloader", "devices/1/access=true", "result=ok", "reason=done"});
         row("list of a device this user may not open", "--no-access", "list --json", 0,
             {"devices/0/serial=-", "devices/0/access=false"});
         row("info: serial, mode, bootloader version and date", "", "info --json", 0,
@@ -309,9 +351,23 @@ private Q_SLOTS:
         row("info when the version block cannot be read: failed, no version",
             "--fault stall:request=0x01", "info --json", 1,
             {"result=failed", "serial=470000001", "bootloaderVersion="});
-        row("upgrade of a file with a wrong header: the log and the reason", "",
-            "upgrade bad.upg --json", 1,
-            {"result=failed", "reason=Wrong file header", "log/0=bad.upg"});
+        row("upgrade of a file with a wrong header: bad-input, the log and the message", "",
+            "upgrade bad.upg --json", 6,
+            {"result=failed", "reason=bad-input", "log/1=Wrong file header",
+             "message=bad.upg is no upgrade file: Wrong file header; nothing was sent to the "
+             "device"});
+        row("info on an empty bus: not-found", "--unplugged", "info --json", 3,
+            {"result=failed", "reason=not-found",
+             "message=no Tq470 answers on USB (vendor 16c0, product 0788)"});
+        row("upgrade on a device this user may not open: access-refused", "--no-access",
+            "upgrade good.upg --json", 4, {"result=failed", "reason=access-refused"});
+        row("two devices and no --serial: ambiguous", "--devices 2", "info --json", 5,
+            {"reason=ambiguous", "message=2 Tq470s are attached (470000001, 470000002); choose "
+             "one with --serial SERIAL."});
+        row("verify of a missing file: bad-input", Direct, "verify no.upg --json", 6,
+            {"reason=bad-input", "message=cannot open no.upg: No such file or directory"});
+        row("an unknown option: usage, still a document", Direct, "info --json --bogus", 2,
+            {"command=", "result=failed", "reason=usage", "message=Unknown option 'bogus'."});
     }
     void json()
     {
@@ -333,13 +389,15 @@ private Q_SLOTS:
                                    "stall:request=0x01",
                                    "upgrade --all fw.upg --json");
         QCOMPARE(r.exitCode, 1);
-        verifyJson(r.out, {"devices/#=3", "devices/0/result=ok", "devices/1/result=failed",
-                           "devices/1/reason=Bootloader Version Read Error",
+        verifyJson(r.out, {"reason=failed", "devices/#=3", "devices/0/result=ok",
+                           "devices/0/reason=done", "devices/1/result=failed",
+                           "devices/1/reason=failed", "devices/1/bus=001",
+                           "devices/1/message=Bootloader Version Read Error",
                            "devices/2/log/5=Writting firmware ... ", "devices/2/serial=470000003"});
         for (const char *line :
              {"\n470000003: Writting firmware ... \n", "\n470000001: Flash: 50%\n",
-              "\nSerial +Result +Seconds\n470000001  ok +\\d+\\.\\d\n"
-              "470000002  failed +\\d+\\.\\d\n470000003  ok +\\d+\\.\\d\n"})
+              "\nDevice +Serial +Result +Seconds\n001/0\\d\\d  470000001  ok +\\d+\\.\\d\n"
+              "001/0\\d\\d  470000002  failed +\\d+\\.\\d\n001/0\\d\\d  470000003  ok +\\d+\\.\\d\n"})
             verifyMatches(QString::fromLatin1(r.err), line);
         for (const char *serial : {"470000001", "470000003"})
             QCOMPARE(fileContents(QStringLiteral("dev/%1/internal.bin").arg(serial))
@@ -399,8 +457,50 @@ private Q_SLOTS:
         QVERIFY(sim.waitForFinished(ProcessTimeoutMs));
         QCOMPARE(sim.exitCode(), 130);
         verifyMatches(out + sim.readAllStandardOutput(),
-                      "\n470000001  interrupted  .*\n470000002  interrupted  ");
+                      "\n001/0\\d\\d  470000001  interrupted  .*\n001/0\\d\\d  470000002  interrupted  ");
         verifyMatches(sim.readAllStandardError(), "\n470000002: tq470-flash: upgrade interrupted");
+    }
+
+    // A device's process that cannot stop (held with SIGSTOP, its device hanging in a page
+    // write) is killed by the second stop, which the run invites once the first has had its
+    // time; a rerun repairs the device.
+    void killedAll()
+    {
+        const QByteArray image = writeUpgradeFile();
+        QProcess sim;
+        sim.start(TQ470_SIM, {"--devices", "2", "--state", "dev", "--fault-device", "470000002",
+                              "--fault", "timeout:request=3:delay=600000", "--", TQ470_FLASH,
+                              "upgrade", "--all", "fw.upg"});
+        QByteArray out, err;
+        const auto readUntil = [&sim](QByteArray &text, QProcess::ProcessChannel channel,
+                                      const QByteArray &wanted) {
+            sim.setReadChannel(channel);
+            for (text += sim.readAll(); !text.contains(wanted) &&
+                                        sim.waitForReadyRead(ProcessTimeoutMs);)
+                text += sim.readAll();
+            return text.contains(wanted);
+        };
+        QVERIFY(readUntil(out, QProcess::StandardOutput, "470000002: Writting firmware ... \n"));
+        const QList<qint64> tool = childProcesses(sim.processId(), "upgrade");
+        QCOMPARE(tool.size(), 1);
+        const QList<qint64> held = childProcesses(tool.first(), "470000002");
+        QCOMPARE(held.size(), 1);
+        QCOMPARE(::kill(pid_t(held.first()), SIGSTOP), 0);
+        sim.terminate();
+        QVERIFY2(readUntil(err, QProcess::StandardError,
+                          "still waiting for 470000002; stop again to kill it\n"), err.constData());
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(ProcessTimeoutMs));
+        QCOMPARE(sim.exitCode(), 130);
+        verifyMatches(out + sim.readAllStandardOutput(), "\n001/0\\d\\d  470000002  killed  ");
+        verifyMatches(err + sim.readAllStandardError(),
+                      "killing the upgrades still running: 470000002\n");
+        const QByteArray bootloader = fileContents("dev/470000002/internal.bin").left(0x4000);
+        QCOMPARE(flash("--devices 2", "upgrade --all fw.upg").exitCode, 0);
+        QCOMPARE(fileContents("dev/470000002/internal.bin").left(0x4000), bootloader);
+        QCOMPARE(fileContents("dev/470000002/internal.bin")
+                     .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize),
+                 UpgradeFile::applicationPart(image));
     }
 
     void command()
@@ -473,7 +573,7 @@ private Q_SLOTS:
         const ProcessRun v = flash("", "verify fw.upg --json");
         QCOMPARE(v.exitCode, 1);
         QVERIFY(v.err.startsWith("Application region: 1 bytes differ, the first at 0x0803ffff\n"));
-        verifyJson(v.out, {"equal=false", "application/differingBytes=1",
+        verifyJson(v.out, {"reason=failed", "equal=false", "application/differingBytes=1",
                            "application/firstDifference=0x0803ffff",
                            "externalFlash/differingBytes=0", "externalFlash/firstDifference="});
         QCOMPARE(fileContents("dev/internal.bin"), changed); // nothing written
