@@ -348,7 +348,7 @@ QString FlashTool::generalHelp()
         QStringLiteral("Service tool for the Tq470.\n\nCommands:\n") + commands +
         QStringLiteral("\n%1\n'%2 help COMMAND' shows a command's arguments and options.\n"
                        "\nExit codes, the same for every command:\n%3")
-            .arg(QLatin1String(NumberNotes), QLatin1String(ToolName), ExitStatus::table()));
+            .arg(QLatin1String(NumberNotes), QLatin1String(ToolName), ExitStatus::table().chopped(1)));
     addGeneralOptions(parser);
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."));
     parser.addPositionalArgument(QStringLiteral("arguments"),
