@@ -67,7 +67,9 @@ struct UpgradeAll::Child
             result = QLatin1String(exitCode == ExitStatus::Done          ? "ok"
                                    : exitCode == ExitStatus::Interrupted ? "interrupted"
                                                                          : "failed");
-            message = exitCode == ExitStatus::Failed && !log.isEmpty() ? log.last() : said;
+            message = exitCode == ExitStatus::Done                        ? QString()
+                      : exitCode == ExitStatus::Failed && !log.isEmpty() ? log.last()
+                                                                          : said;
         } else if (killed) {
             code = ExitStatus::Interrupted;
             result = QStringLiteral("killed");
@@ -174,16 +176,18 @@ int UpgradeAll::run(const QString &fileName, int waitMs, const QStringList &pass
             accessRefused = true;
             err << QCoreApplication::applicationName() << ": " << child->message << '\n';
         }
-        devices.append(QJsonObject{
+        QJsonObject device{
             {QStringLiteral("bus"), child->entry.bus},
             {QStringLiteral("device"), child->entry.device},
             {QStringLiteral("serial"), child->serial},
             {QStringLiteral("result"), child->result},
             {QStringLiteral("reason"), ExitStatus::reason(child->code)},
-            {QStringLiteral("message"), child->message},
             {QStringLiteral("seconds"), child->seconds},
             {QStringLiteral("log"), QJsonArray::fromStringList(child->log)},
-        });
+        };
+        if (child->code != ExitStatus::Done)
+            device.insert(QStringLiteral("message"), child->message);
+        devices.append(device);
     }
     if (accessRefused)
         err << ConnectReport::waysIn() << '\n';
