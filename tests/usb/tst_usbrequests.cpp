@@ -1,5 +1,6 @@
 #include "bootloaderprotocol.h"
 #include "debugcapture.h"
+#include "deviceidentity.h"
 #include "encoding.h"
 #include "simtestsupport.h"
 #include "tq470model.h"
@@ -10,6 +11,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <usb.h>
 
 using namespace Bootloader;
 
@@ -67,6 +70,9 @@ private Q_SLOTS:
     void requests_data();
     void requests();
     void searchSkipsRejectedDevicesAndEndsAtAGenuineOne();
+    void chosenSerialIsReadBeforeAnythingElse_data();
+    void chosenSerialIsReadBeforeAnythingElse();
+    void deviceAnotherHandleHoldsIsInUse();
 };
 
 void TestUsbRequests::requests_data()
@@ -264,6 +270,80 @@ void TestUsbRequests::searchSkipsRejectedDevicesAndEndsAtAGenuineOne()
     const PluggedDevice genuine[] = {SimTestBus::plugAnother(), SimTestBus::plugAnother()};
     QCOMPARE(device.connect(), 0);
     QCOMPARE(genuine[0]->requestLog().size() + genuine[1]->requestLog().size(), 1);
+}
+
+// The search with a serial chosen: every other device is asked for its serial and closed again,
+// never configured, claimed or identified; a garbled serial is read again.
+void TestUsbRequests::chosenSerialIsReadBeforeAnythingElse_data()
+{
+    QTest::addColumn<QString>("fault"); // on the chosen device
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("chosenWire");
+    const QString serialRead = QStringLiteral("80 06 0303 0000 256");
+    const QString identity = QStringLiteral(", c0 ff 0000 0000 2");
+    QTest::newRow("the chosen one identified after its serial") << "" << 0 << serialRead + identity;
+    QTest::newRow("a serial garbled twice is read a third time")
+        << "corrupt:nth=1:times=2" << 0 << serialRead + " *3" + identity;
+    QTest::newRow("a serial garbled three times: the device is left alone")
+        << "corrupt:nth=1:times=3" << -1 << serialRead + " *3";
+}
+
+void TestUsbRequests::chosenSerialIsReadBeforeAnythingElse()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, result);
+    QFETCH(QString, chosenWire);
+    DeviceOptions options;
+    QList<PluggedDevice> others = {SimTestBus::plugFresh(options)};
+    options.serial = "470000002";
+    const PluggedDevice chosen = SimTestBus::plugAnother(options);
+    options.serial = "470000003";
+    others << SimTestBus::plugAnother(options);
+    if (!fault.isEmpty())
+        QVERIFY(chosen->addFault(fault));
+    UsbDevice::set_serial_filter(SerialStringIndex, [](const QByteArray &descriptor) {
+        const QByteArray serial = DeviceIdentity::wellFormedSerial(descriptor);
+        return serial.isEmpty()                ? UsbDevice::SerialVerdict::Unreadable
+               : serial.startsWith("470000002") ? UsbDevice::SerialVerdict::Chosen
+                                                : UsbDevice::SerialVerdict::Other;
+    });
+    USBTQ470 device;
+    DebugCapture quiet;
+    const int got = device.connect();
+    UsbDevice::set_serial_filter(SerialStringIndex, {});
+    QCOMPARE(got, result);
+    QCOMPARE(wireLog(chosen), chosenWire);
+    for (const PluggedDevice &other : others)
+        QVERIFY2(QStringList({"", "80 06 0303 0000 256"}).contains(wireLog(other)),
+                 qPrintable(wireLog(other)));
+    if (result != 0)
+        QCOMPARE(device.lastConnectFailure().reason, ConnectFailure::Reason::NoAnswer);
+}
+
+// Another open file (another program) has claimed the device: the search names it in use.
+void TestUsbRequests::deviceAnotherHandleHoldsIsInUse()
+{
+    const PluggedDevice sim = SimTestBus::plugFresh();
+    usb_init();
+    usb_find_busses();
+    usb_find_devices();
+    usb_dev_handle *other = nullptr;
+    for (struct usb_bus *bus = usb_get_busses(); bus; bus = bus->next)
+        for (struct usb_device *dev = bus->devices; dev; dev = dev->next)
+            if (dev->descriptor.idVendor == VendorId && dev->descriptor.idProduct == ProductId)
+                other = usb_open(dev);
+    QVERIFY(other);
+    QCOMPARE(usb_set_configuration(other, 1), 0);
+    QCOMPARE(usb_claim_interface(other, 0), 0);
+    USBTQ470 device;
+    DebugCapture quiet;
+    QCOMPARE(device.connect(), -1);
+    const ConnectFailure failure = device.lastConnectFailure();
+    QCOMPARE(failure.reason, ConnectFailure::Reason::InUse);
+    QCOMPARE(failure.bus + '/' + failure.device,
+             SimTestBus::bus().nodePath(sim.id).section('/', -2));
+    QCOMPARE(usb_close(other), 0);
+    QCOMPARE(device.connect(), 0);
 }
 
 TQ470_SIM_TEST_GUILESS_MAIN(TestUsbRequests)
