@@ -205,6 +205,8 @@ private Q_SLOTS:
         const QString boot = "^earlier line\n" + slot.arg("CreateBootBin").mid(1);
         row("Connect: the outcome appended", "Connect", {}, {}, "^earlier line\nConnect OK$",
             slot.arg("Connect"));
+        row("Connect while connected: the first handle's claim is given back at once",
+            "Connect connected", {}, {}, "^earlier line\nConnect OK$", slot.arg("Connect"));
         row("Connect without a device", "Connect unplugged", {}, {},
             "^earlier line\nConnect ERROR$", "\nConnect ERROR$");
         row("Disconnect: the device closed, the log replaced by the draws", "Disconnect connected",
