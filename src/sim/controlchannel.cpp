@@ -118,8 +118,8 @@ void ControlChannel::serveConnection(Connection &connection)
             Request request;
             request.operation = wire.operation;
             request.number = wire.number;
-            request.setup = SetupPacket{wire.requestType, wire.request, wire.value, wire.index,
-                                        wire.length};
+            request.setup =
+                SetupPacket{wire.requestType, wire.request, wire.value, wire.index, wire.length};
             request.timeoutMs = int(wire.timeoutMs);
             if (!request.setup.isIn() && wire.length > 0) {
                 request.outData.resize(wire.length);

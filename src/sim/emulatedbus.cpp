@@ -87,6 +87,7 @@ struct Node
     UMockdevIoctlBase *handler = nullptr;
     gulong handlerId = 0;
     bool present = false;
+    bool attached = false;
     // By interface number.
     std::map<unsigned, Claim> claims;
 };
@@ -401,13 +402,19 @@ Node *EmulatedBus::Private::addNode(DeviceId id, int port, int devnum,
                                             new HandlerLink{shared_from_this(), node.get()},
                                             releaseHandlerLink, GConnectFlags(0));
     // The ioctl socket must exist before the node does: a host that opens the node without it
-    // would treat it as a plain file for good.
+    // would treat it as a plain file for good. A node's socket stays until its number is given
+    // out again (see removeNode()).
     GError *error = nullptr;
+    for (const auto &old : nodes)
+        if (old->attached && old->devnode == node->devnode &&
+            umockdev_testbed_detach_ioctl(testbed, old->devnode.constData(), nullptr))
+            old->attached = false;
     if (!umockdev_testbed_attach_ioctl(testbed, node->devnode.constData(), node->handler, &error))
         qFatal("EmulatedBus: cannot attach to %s: %s", node->devnode.constData(), error->message);
     if (!umockdev_testbed_add_from_string(testbed, description.constData(), &error))
         qFatal("EmulatedBus: cannot add %s: %s", node->devnode.constData(), error->message);
     node->present = true;
+    node->attached = true;
     nodes.push_back(std::move(node));
     changed.notify_all();
     return nodes.back().get();
@@ -416,10 +423,10 @@ Node *EmulatedBus::Private::addNode(DeviceId id, int port, int devnum,
 void EmulatedBus::Private::removeNode(Node &node)
 {
     node.present = false;
+    // The node's ioctl socket stays: umockdev's library connects to it inside open(), and a
+    // connection not yet accepted when the socket goes makes the host abort at its next request
+    // on the node. Accepted, the host's requests on the node fail with ENODEV, as usbfs has it.
     umockdev_testbed_remove_device(testbed, node.syspath.constData());
-    GError *error = nullptr;
-    if (!umockdev_testbed_detach_ioctl(testbed, node.devnode.constData(), &error))
-        g_clear_error(&error);
     // Transfers still waiting for their timeout end now (changed), as they do when a cable is
     // pulled.
     const auto found = devices.find(node.id);
