@@ -18,8 +18,8 @@ constexpr int Backlog = 16;
 
 } // namespace
 
-ControlChannel::ControlChannel(const QString &path, Bind bind, Serve serve)
-    : bind(std::move(bind)), serve(std::move(serve))
+ControlChannel::ControlChannel(const QString &path, Bind bind, Serve serve, End end)
+    : bind(std::move(bind)), serve(std::move(serve)), end(std::move(end))
 {
     const QByteArray name = QFile::encodeName(path);
     sockaddr_un address{};
@@ -94,6 +94,7 @@ void ControlChannel::accept()
         }
         auto connection = std::make_unique<Connection>();
         connection->socket = socket;
+        connection->number = ++lastConnection;
         Connection &served = *connection;
         connections.push_back(std::move(connection));
         served.thread = std::thread([this, &served] { serveConnection(served); });
@@ -105,28 +106,31 @@ void ControlChannel::serveConnection(Connection &connection)
     ControlWire::Hello hello;
     if (ControlWire::receiveAll(connection.socket, &hello, sizeof(hello)) &&
         hello.magic == ControlWire::HelloMagic) {
-        const int key = bind(int(hello.busNumber), int(hello.deviceNumber));
+        ucred credentials{};
+        socklen_t length = sizeof(credentials);
+        getsockopt(connection.socket, SOL_SOCKET, SO_PEERCRED, &credentials, &length);
+        const Host host{bind(int(hello.busNumber), int(hello.deviceNumber)), connection.number,
+                        credentials.pid};
         for (;;) {
-            ControlWire::Request request;
-            if (!ControlWire::receiveAll(connection.socket, &request, sizeof(request)))
+            ControlWire::Request wire;
+            if (!ControlWire::receiveAll(connection.socket, &wire, sizeof(wire)))
                 break;
-            Transfer transfer;
-            transfer.setup.requestType = request.requestType;
-            transfer.setup.request = request.request;
-            transfer.setup.value = request.value;
-            transfer.setup.index = request.index;
-            transfer.setup.length = request.length;
-            transfer.timeoutMs = int(request.timeoutMs);
-            if (!transfer.setup.isIn() && request.length > 0) {
-                transfer.outData.resize(request.length);
-                if (!ControlWire::receiveAll(connection.socket, transfer.outData.data(),
-                                             request.length))
+            Request request;
+            request.operation = wire.operation;
+            request.number = wire.number;
+            request.setup =
+                SetupPacket{wire.requestType, wire.request, wire.value, wire.index, wire.length};
+            request.timeoutMs = int(wire.timeoutMs);
+            if (!request.setup.isIn() && wire.length > 0) {
+                request.outData.resize(wire.length);
+                if (!ControlWire::receiveAll(connection.socket, request.outData.data(),
+                                             wire.length))
                     break;
             }
-            Answer answer = serve(key, transfer);
-            if (!transfer.setup.isIn())
+            Answer answer = serve(host, request);
+            if (!request.setup.isIn())
                 answer.inData.clear();
-            answer.inData.truncate(request.length);
+            answer.inData.truncate(wire.length);
             ControlWire::Answer header;
             header.result = answer.result;
             header.error = answer.error;
@@ -136,6 +140,9 @@ void ControlChannel::serveConnection(Connection &connection)
             if (!ControlWire::sendAll(connection.socket, parts, answer.inData.isEmpty() ? 1 : 2))
                 break;
         }
+        end(host);
     }
+    // The host's close() waits for this, as usbfs releases a file's claims inside close().
+    shutdown(connection.socket, SHUT_RDWR);
     connection.finished = true;
 }

@@ -1,8 +1,10 @@
 // Preloaded ahead of umockdev's library wherever a program talks to the emulated bus: a control
-// transfer (USBDEVFS_CONTROL) on a USB device node goes to the bus's control socket as one
-// message and comes back as one answer. Everything else (the bus scan, the descriptors read from
-// the node, claiming, bulk requests) goes on to umockdev as before. Deliberately free of Qt, of
-// the heap and of the sanitizer runtimes: it runs inside the program's very first calls to open().
+// transfer (USBDEVFS_CONTROL), selecting the configuration and claiming or releasing an interface
+// on a USB device node go to the bus's control socket as one message each and come back as one
+// answer. Each open node has its own connection, so that the bus can keep each file's claims as
+// usbfs does, and closing the node ends it. Everything else (the bus scan, the descriptors read
+// from the node, bulk requests) goes on to umockdev as before. Deliberately free of Qt, of the
+// heap and of the sanitizer runtimes: it runs inside the program's very first calls to open().
 
 // The fortified headers define open() inline, which would clash with the definitions here.
 #undef _FORTIFY_SOURCE
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <poll.h>
 #include <pthread.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -22,12 +25,15 @@
 
 namespace {
 
+constexpr char DeviceFiles[] = "/dev/";
 constexpr char UsbDeviceNodes[] = "/dev/bus/usb/";
 constexpr char DirectoryVariable[] = "UMOCKDEV_DIR";
 // Descriptors above this are left to umockdev; libusb's come from the bottom.
 constexpr int TrackedDescriptors = 4096;
 constexpr unsigned char DirectionIn = 0x80;
 constexpr int DecimalBase = 10;
+// How long close() waits for the bus to release the file's claims; only a bus that hangs takes it.
+constexpr int CloseWaitMs = 5000;
 
 // One per file descriptor. All zero (static storage, before any constructor runs) is "not a
 // USB device node"; connection holds the socket's descriptor plus one.
@@ -71,10 +77,24 @@ bool parseNode(const char *path, int *busNumber, int *deviceNumber)
     return true;
 }
 
+// Ends the connection as usbfs ends an open file: once the bus has answered our end with its
+// own, it has released the claims, so that a handle opened next finds the interface free.
 void dropConnection(Handle &handle)
 {
-    if (handle.connection > 0)
-        closeNext(handle.connection - 1);
+    if (handle.connection > 0) {
+        const int socket = handle.connection - 1;
+        shutdown(socket, SHUT_WR);
+        pollfd end{socket, POLLIN, 0};
+        char byte = 0;
+        for (;;) {
+            const int ready = poll(&end, 1, CloseWaitMs);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0 || recv(socket, &byte, 1, MSG_DONTWAIT) <= 0)
+                break;
+        }
+        closeNext(socket);
+    }
     handle.connection = 0;
 }
 
@@ -88,6 +108,15 @@ int opened(int descriptor, const char *path)
 {
     int busNumber = 0;
     int deviceNumber = 0;
+    // umockdev's library keeps an entry for every open() under /dev, a failed one too (under
+    // the descriptor -1), and aborts the program once it holds 50: a node that leaves the bus
+    // while a program scans it fails one open(). Closing -1 through it drops that entry.
+    if (descriptor < 0 && path && std::strncmp(path, DeviceFiles, sizeof(DeviceFiles) - 1) == 0) {
+        const int error = errno;
+        closeNext(descriptor);
+        errno = error;
+        return descriptor;
+    }
     if (descriptor < 0 || descriptor >= TrackedDescriptors ||
         !parseNode(path, &busNumber, &deviceNumber))
         return descriptor;
@@ -127,34 +156,23 @@ bool connectHandle(Handle &handle)
     return true;
 }
 
-// The ioctl's work, with the handle locked. A bus that cannot be reached is a device that is
-// gone, as usbfs reports it.
-int transfer(Handle &handle, usbdevfs_ctrltransfer *transfer)
+// One request's round trip, with the handle locked; data is the control transfer's data stage.
+// A bus that cannot be reached is a device that is gone, as usbfs reports it.
+int exchange(Handle &handle, ControlWire::Request &request, void *data)
 {
-    if (!transfer || (transfer->wLength > 0 && !transfer->data)) {
-        errno = EFAULT;
-        return -1;
-    }
     if (handle.connection == 0 && !connectHandle(handle)) {
         errno = ENODEV;
         return -1;
     }
     const int socket = handle.connection - 1;
-    const bool in = (transfer->bRequestType & DirectionIn) != 0;
-    ControlWire::Request request;
-    request.requestType = transfer->bRequestType;
-    request.request = transfer->bRequest;
-    request.value = transfer->wValue;
-    request.index = transfer->wIndex;
-    request.length = transfer->wLength;
-    request.timeoutMs = transfer->timeout;
-    iovec parts[2] = {{&request, sizeof(request)}, {transfer->data, transfer->wLength}};
-    const int count = in || transfer->wLength == 0 ? 1 : 2;
+    const bool in = (request.requestType & DirectionIn) != 0;
+    iovec parts[2] = {{&request, sizeof(request)}, {data, request.length}};
+    const int count = in || request.length == 0 ? 1 : 2;
     ControlWire::Answer answer;
     if (!ControlWire::sendAll(socket, parts, count) ||
         !ControlWire::receiveAll(socket, &answer, sizeof(answer)) ||
-        answer.inLength > transfer->wLength ||
-        !ControlWire::receiveAll(socket, transfer->data, answer.inLength)) {
+        answer.inLength > request.length ||
+        !ControlWire::receiveAll(socket, data, answer.inLength)) {
         dropConnection(handle);
         errno = ENODEV;
         return -1;
@@ -164,6 +182,57 @@ int transfer(Handle &handle, usbdevfs_ctrltransfer *transfer)
         return -1;
     }
     return answer.result;
+}
+
+int control(Handle &handle, const usbdevfs_ctrltransfer *transfer)
+{
+    if (!transfer || (transfer->wLength > 0 && !transfer->data)) {
+        errno = EFAULT;
+        return -1;
+    }
+    ControlWire::Request request;
+    request.requestType = transfer->bRequestType;
+    request.request = transfer->bRequest;
+    request.value = transfer->wValue;
+    request.index = transfer->wIndex;
+    request.length = transfer->wLength;
+    request.timeoutMs = transfer->timeout;
+    return exchange(handle, request, transfer->data);
+}
+
+// SETCONFIGURATION, CLAIMINTERFACE and RELEASEINTERFACE take a pointer to the number.
+int numbered(Handle &handle, ControlWire::Operation operation, const unsigned int *number)
+{
+    if (!number) {
+        errno = EFAULT;
+        return -1;
+    }
+    ControlWire::Request request;
+    request.operation = operation;
+    request.number = *number;
+    return exchange(handle, request, nullptr);
+}
+
+// The requests that go to the bus's control socket; -2 for any other, which goes on to umockdev.
+constexpr int NotCarried = -2;
+
+int carry(Handle &handle, unsigned long request, void *argument)
+{
+    switch (request) {
+    case USBDEVFS_CONTROL:
+        return control(handle, static_cast<usbdevfs_ctrltransfer *>(argument));
+    case USBDEVFS_SETCONFIGURATION:
+        return numbered(handle, ControlWire::Operation::SetConfiguration,
+                        static_cast<unsigned int *>(argument));
+    case USBDEVFS_CLAIMINTERFACE:
+        return numbered(handle, ControlWire::Operation::ClaimInterface,
+                        static_cast<unsigned int *>(argument));
+    case USBDEVFS_RELEASEINTERFACE:
+        return numbered(handle, ControlWire::Operation::ReleaseInterface,
+                        static_cast<unsigned int *>(argument));
+    default:
+        return NotCarried;
+    }
 }
 
 } // namespace
@@ -190,17 +259,19 @@ __attribute__((visibility("default"))) int ioctl(int descriptor, unsigned long r
     va_start(arguments, request);
     void *argument = va_arg(arguments, void *);
     va_end(arguments);
-    if (request == USBDEVFS_CONTROL && descriptor >= 0 && descriptor < TrackedDescriptors) {
+    if (descriptor >= 0 && descriptor < TrackedDescriptors) {
         Handle &handle = handles[descriptor];
         pthread_mutex_lock(&handle.lock);
         if (handle.deviceNumber != 0) {
-            const int result = transfer(handle, static_cast<usbdevfs_ctrltransfer *>(argument));
+            const int result = carry(handle, request, argument);
             const int error = errno;
             pthread_mutex_unlock(&handle.lock);
             errno = error;
-            return result;
+            if (result != NotCarried)
+                return result;
+        } else {
+            pthread_mutex_unlock(&handle.lock);
         }
-        pthread_mutex_unlock(&handle.lock);
     }
     const auto function = nextFunction<IoctlFunction>("ioctl");
     if (!function) {

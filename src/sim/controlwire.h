@@ -2,10 +2,10 @@
 #define TQ470_CONTROLWIRE_H
 
 // What the control-transfer library (preloaded into the program under test) and the emulated
-// bus say to each other over the bus's control socket: one message per control transfer and one
-// answer, where umockdev's own ioctl path needs three round trips. Plain structures in host
-// order: both ends run on the same machine. Free of Qt and of the heap, as the preloaded library
-// must be.
+// bus say to each other over the bus's control socket: one message per request and one answer,
+// where umockdev's own ioctl path needs three round trips. One connection per open device node,
+// so that the bus sees one open file of usbfs in each. Plain structures in host order: both ends
+// run on the same machine. Free of Qt and of the heap, as the preloaded library must be.
 
 #include <cerrno>
 #include <cstddef>
@@ -21,7 +21,7 @@ namespace ControlWire {
 constexpr char SocketName[] = "tq470-control";
 constexpr std::uint32_t HelloMagic = 0x54513437; // "TQ47"
 
-// Sent once, when the program makes its first control transfer on a node it opened.
+// Sent once, when the program makes its first request on a node it opened.
 struct Hello
 {
     std::uint32_t magic = HelloMagic;
@@ -29,9 +29,15 @@ struct Hello
     std::uint32_t deviceNumber = 0;
 };
 
-// Followed by wLength bytes of data for an OUT transfer.
+// The usbfs requests that go to the bus.
+enum class Operation : std::uint8_t { Control, SetConfiguration, ClaimInterface, ReleaseInterface };
+
+// Followed by wLength bytes of data for an OUT control transfer. The other operations carry their
+// configuration or interface in number and no setup.
 struct Request
 {
+    Operation operation = Operation::Control;
+    std::uint32_t number = 0;
     std::uint8_t requestType = 0;
     std::uint8_t request = 0;
     std::uint16_t value = 0;

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 // <linux/usbdevice_fs.h> needs the _IO* macros of <sys/ioctl.h> first.
@@ -64,6 +65,16 @@ IoctlDataPointer resolve(UMockdevIoctlData *parent, std::size_t offset, std::siz
     return data;
 }
 
+using Host = ControlChannel::Host;
+using Answer = ControlChannel::Answer;
+
+// The open file (control connection) that holds an interface.
+struct Claim
+{
+    quint64 connection = 0;
+    qint64 process = 0;
+};
+
 // One appearance of a device on the bus, under one device number. It outlives its time on
 // the bus: handles the host still holds keep talking to it and learn that it is gone.
 struct Node
@@ -76,6 +87,9 @@ struct Node
     UMockdevIoctlBase *handler = nullptr;
     gulong handlerId = 0;
     bool present = false;
+    bool attached = false;
+    // By interface number.
+    std::map<unsigned, Claim> claims;
 };
 
 struct Slot
@@ -84,6 +98,8 @@ struct Slot
     int port = 0;
     Node *node = nullptr;
     GSource *returnTimer = nullptr;
+    std::set<qint64> claimants;
+    QList<EmulatedBus::ClaimRefusal> refusals;
 };
 
 } // namespace
@@ -122,9 +138,14 @@ struct EmulatedBus::Private : std::enable_shared_from_this<Private>
     gboolean dispatch(Node &node, UMockdevIoctlClient *client);
     Reply handle(Node &node, UMockdevIoctlClient *client);
     int bindNode(int busNumber, int deviceNumber);
-    ControlChannel::Answer serveControl(int key, const ControlChannel::Transfer &transfer);
-    ControlChannel::Answer control(Node &node, const ControlChannel::Transfer &transfer,
-                                   std::unique_lock<std::mutex> *locker);
+    Answer serve(const Host &host, const ControlChannel::Request &request);
+    Answer configure(Node &node, const Host &host, unsigned configuration);
+    Answer claim(Node &node, const Host &host, unsigned interfaceNumber);
+    Answer refuse(Node &node, const Host &host, const char *request,
+                  std::map<unsigned, Claim>::const_iterator held);
+    Answer control(Node &node, const Host &host, const ControlChannel::Request &request,
+                   std::unique_lock<std::mutex> *locker);
+    void endConnection(const Host &host);
     void depart(Node &node, int returnAfterMs);
 
     static gboolean onHandleIoctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *client,
@@ -163,9 +184,10 @@ EmulatedBus::EmulatedBus() : d(std::make_shared<Private>())
     d->channel = std::make_unique<ControlChannel>(
         d->root + QLatin1Char('/') + QLatin1String(ControlWire::SocketName),
         [bus](int busNumber, int deviceNumber) { return bus->bindNode(busNumber, deviceNumber); },
-        [bus](int key, const ControlChannel::Transfer &transfer) {
-            return bus->serveControl(key, transfer);
-        });
+        [bus](const Host &host, const ControlChannel::Request &request) {
+            return bus->serve(host, request);
+        },
+        [bus](const Host &host) { bus->endConnection(host); });
     if (!d->channel->isListening())
         qFatal("EmulatedBus: cannot listen for control transfers in %s", qPrintable(d->root));
     std::unique_lock<std::mutex> locker(d->lock);
@@ -329,6 +351,15 @@ void EmulatedBus::setDepartureListener(DepartureListener listener)
     d->listener = std::move(listener);
 }
 
+EmulatedBus::ClaimRecord EmulatedBus::claimRecord(DeviceId id) const
+{
+    std::unique_lock<std::mutex> locker(d->lock);
+    const auto found = d->devices.find(id);
+    if (found == d->devices.end())
+        return ClaimRecord();
+    return ClaimRecord{int(found->second.claimants.size()), found->second.refusals};
+}
+
 Node *EmulatedBus::Private::addNode(DeviceId id, int port, int devnum,
                                    const std::shared_ptr<SimulatedDevice> &device)
 {
@@ -371,13 +402,19 @@ Node *EmulatedBus::Private::addNode(DeviceId id, int port, int devnum,
                                             new HandlerLink{shared_from_this(), node.get()},
                                             releaseHandlerLink, GConnectFlags(0));
     // The ioctl socket must exist before the node does: a host that opens the node without it
-    // would treat it as a plain file for good.
+    // would treat it as a plain file for good. A node's socket stays until its number is given
+    // out again (see removeNode()).
     GError *error = nullptr;
+    for (const auto &old : nodes)
+        if (old->attached && old->devnode == node->devnode &&
+            umockdev_testbed_detach_ioctl(testbed, old->devnode.constData(), nullptr))
+            old->attached = false;
     if (!umockdev_testbed_attach_ioctl(testbed, node->devnode.constData(), node->handler, &error))
         qFatal("EmulatedBus: cannot attach to %s: %s", node->devnode.constData(), error->message);
     if (!umockdev_testbed_add_from_string(testbed, description.constData(), &error))
         qFatal("EmulatedBus: cannot add %s: %s", node->devnode.constData(), error->message);
     node->present = true;
+    node->attached = true;
     nodes.push_back(std::move(node));
     changed.notify_all();
     return nodes.back().get();
@@ -386,10 +423,10 @@ Node *EmulatedBus::Private::addNode(DeviceId id, int port, int devnum,
 void EmulatedBus::Private::removeNode(Node &node)
 {
     node.present = false;
+    // The node's ioctl socket stays: umockdev's library connects to it inside open(), and a
+    // connection not yet accepted when the socket goes makes the host abort at its next request
+    // on the node. Accepted, the host's requests on the node fail with ENODEV, as usbfs has it.
     umockdev_testbed_remove_device(testbed, node.syspath.constData());
-    GError *error = nullptr;
-    if (!umockdev_testbed_detach_ioctl(testbed, node.devnode.constData(), &error))
-        g_clear_error(&error);
     // Transfers still waiting for their timeout end now (changed), as they do when a cable is
     // pulled.
     const auto found = devices.find(node.id);
@@ -494,22 +531,11 @@ EmulatedBus::Private::Reply EmulatedBus::Private::handle(Node &node, UMockdevIoc
         return Reply{-1, ENOSYS};
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_RELEASEINTERFACE: {
-        if (!node.device)
-            return Reply{-1, ENOTTY};
-        IoctlDataPointer data = resolve(argument, 0, sizeof(unsigned int));
-        if (!data)
-            return Reply{-1, EFAULT};
-        unsigned int value = 0;
-        std::memcpy(&value, data->data, sizeof(value));
-        if (request == USBDEVFS_SETCONFIGURATION)
-            return node.device->setConfiguration(int(value)) ? Reply() : Reply{-1, EPIPE};
-        return node.device->claimInterface(int(value)) ? Reply() : Reply{-1, EINVAL};
-    }
+    case USBDEVFS_RELEASEINTERFACE:
     case USBDEVFS_CONTROL:
-        // Control transfers come through the control socket; one here means the program runs
-        // without the control-transfer library.
-        qWarning("EmulatedBus: a control transfer on %s bypassed %s", node.devnode.constData(),
+        // These come through the control socket; one here means the program runs without the
+        // control-transfer library.
+        qWarning("EmulatedBus: a request on %s bypassed %s", node.devnode.constData(),
                  PreloadEnvironment::ControlLibrary);
         return Reply{-1, ENOSYS};
     case USBDEVFS_SUBMITURB:
@@ -533,30 +559,78 @@ int EmulatedBus::Private::bindNode(int busNumber, int deviceNumber)
     return -1;
 }
 
-ControlChannel::Answer EmulatedBus::Private::serveControl(int key,
-                                                          const ControlChannel::Transfer &transfer)
+Answer EmulatedBus::Private::serve(const Host &host, const ControlChannel::Request &request)
 {
+    using ControlWire::Operation;
     std::unique_lock<std::mutex> locker(lock);
-    if (key < 0 || std::size_t(key) >= nodes.size() || closing || !nodes[std::size_t(key)]->present)
-        return ControlChannel::Answer{-1, ENODEV, {}};
-    Node &node = *nodes[std::size_t(key)];
-    // usbfs takes no request on a node opened read-only, which is all a user without access
-    // gets; the root hub answers no control request of ours.
+    if (host.node < 0 || std::size_t(host.node) >= nodes.size() || closing ||
+        !nodes[std::size_t(host.node)]->present)
+        return Answer{-1, ENODEV, {}};
+    Node &node = *nodes[std::size_t(host.node)];
+    // The root hub answers no request of ours; usbfs takes no request on a node opened
+    // read-only, which is all a user without access gets.
     if (!node.device)
-        return ControlChannel::Answer{-1, EPIPE, {}};
+        return Answer{-1, request.operation == Operation::Control ? EPIPE : ENOTTY, {}};
     if (node.device->refusesAccess())
-        return ControlChannel::Answer{-1, EPERM, {}};
-    return control(node, transfer, &locker);
+        return Answer{-1, EPERM, {}};
+    switch (request.operation) {
+    case Operation::SetConfiguration:
+        return configure(node, host, request.number);
+    case Operation::ClaimInterface:
+        return claim(node, host, request.number);
+    case Operation::ReleaseInterface: {
+        const auto held = node.claims.find(request.number);
+        if (held == node.claims.end() || held->second.connection != host.connection)
+            return Answer{-1, EINVAL, {}};
+        node.claims.erase(held);
+        return Answer();
+    }
+    case Operation::Control:
+        break;
+    }
+    return control(node, host, request, &locker);
+}
+
+// usbfs selects a configuration only while no interface is claimed, by anyone: the caller's own
+// claim counts too.
+Answer EmulatedBus::Private::configure(Node &node, const Host &host, unsigned configuration)
+{
+    if (!node.claims.empty())
+        return refuse(node, host, "SETCONFIGURATION", node.claims.begin());
+    if (!node.device->setConfiguration(int(configuration)))
+        return Answer{-1, EPIPE, {}};
+    devices[node.id].claimants.insert(host.process);
+    return Answer();
+}
+
+Answer EmulatedBus::Private::claim(Node &node, const Host &host, unsigned interfaceNumber)
+{
+    const auto held = node.claims.find(interfaceNumber);
+    if (held != node.claims.end() && held->second.connection != host.connection)
+        return refuse(node, host, "CLAIMINTERFACE", held);
+    if (!node.device->claimInterface(int(interfaceNumber)))
+        return Answer{-1, ENOENT, {}};
+    node.claims[interfaceNumber] = Claim{host.connection, host.process};
+    devices[node.id].claimants.insert(host.process);
+    return Answer();
+}
+
+Answer EmulatedBus::Private::refuse(Node &node, const Host &host, const char *request,
+                                    std::map<unsigned, Claim>::const_iterator held)
+{
+    devices[node.id].refusals.append(EmulatedBus::ClaimRefusal{
+        request, node.devnode, host.process, held->first, held->second.process});
+    return Answer{-1, EBUSY, {}};
 }
 
 // With the bus locked. The departure listener runs under the lock: the device may return and
 // take transfers at once, on another connection.
-ControlChannel::Answer EmulatedBus::Private::control(Node &node,
-                                                     const ControlChannel::Transfer &transfer,
-                                                     std::unique_lock<std::mutex> *locker)
+Answer EmulatedBus::Private::control(Node &node, const Host &host,
+                                     const ControlChannel::Request &request,
+                                     std::unique_lock<std::mutex> *locker)
 {
-    const TransferOutcome outcome =
-        node.device->controlTransfer(transfer.setup, transfer.outData, transfer.timeoutMs);
+    const TransferOutcome outcome = node.device->controlTransfer(
+        request.setup, request.outData, request.timeoutMs, host.process);
     switch (outcome.status) {
     case TransferOutcome::Status::Completed:
         // The device acknowledges first and only then resets; the host may see the node
@@ -566,8 +640,7 @@ ControlChannel::Answer EmulatedBus::Private::control(Node &node,
             if (listener)
                 listener(node.id, *node.device);
         }
-        return ControlChannel::Answer{outcome.transferred, 0,
-                                      transfer.setup.isIn() ? outcome.data : QByteArray()};
+        return Answer{outcome.transferred, 0, request.setup.isIn() ? outcome.data : QByteArray()};
     case TransferOutcome::Status::TimedOut: {
         // Only this handle waits; a device that leaves the bus meanwhile ends the wait, as a
         // pulled cable does.
@@ -576,17 +649,28 @@ ControlChannel::Answer EmulatedBus::Private::control(Node &node,
         while (!closing && node.present &&
                changed.wait_until(*locker, deadline) == std::cv_status::no_timeout) {
         }
-        return ControlChannel::Answer{-1, !closing && node.present ? ETIMEDOUT : ENODEV, {}};
+        return Answer{-1, !closing && node.present ? ETIMEDOUT : ENODEV, {}};
     }
     case TransferOutcome::Status::Unplugged:
         depart(node, outcome.returnAfterMs);
         if (listener)
             listener(node.id, *node.device);
-        return ControlChannel::Answer{-1, ENODEV, {}};
+        return Answer{-1, ENODEV, {}};
     case TransferOutcome::Status::Stalled:
         break;
     }
-    return ControlChannel::Answer{-1, EPIPE, {}};
+    return Answer{-1, EPIPE, {}};
+}
+
+// The file is closed, or its process has ended: its claims go.
+void EmulatedBus::Private::endConnection(const Host &host)
+{
+    std::unique_lock<std::mutex> locker(lock);
+    if (host.node < 0 || std::size_t(host.node) >= nodes.size())
+        return;
+    auto &claims = nodes[std::size_t(host.node)]->claims;
+    for (auto it = claims.begin(); it != claims.end();)
+        it = it->second.connection == host.connection ? claims.erase(it) : std::next(it);
 }
 
 void EmulatedBus::Private::depart(Node &node, int returnAfterMs)

@@ -1,6 +1,7 @@
 #ifndef TQ470_EMULATEDBUS_H
 #define TQ470_EMULATEDBUS_H
 
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -18,9 +19,15 @@ class SimulatedDevice;
 // usb_init(), which fixes the usbfs path for good. One bus per process at a time: the testbed
 // and the control socket live in $UMOCKDEV_DIR.
 //
-// Requests are answered on umockdev's handler thread, control transfers on the control socket's
-// connection threads (one host request at a time per handle, several devices at once); every
-// member is safe to call from any other thread.
+// Like usbfs, the bus keeps which open file (host handle) has claimed which interface of a device:
+// selecting the configuration fails with EBUSY while any interface is claimed, claiming one that
+// another file holds fails with EBUSY, releasing one this file does not hold with EINVAL, and
+// closing the file (or the end of its process) releases its claims. Control transfers need no
+// claim.
+//
+// Requests are answered on umockdev's handler thread, control transfers, configuration and
+// claims on the control socket's connection threads (one host request at a time per handle,
+// several devices at once); every member is safe to call from any other thread.
 class EmulatedBus
 {
 public:
@@ -29,6 +36,24 @@ public:
     // device leaves the bus on its own (request 0x04, an unplug fault), before the host learns
     // of it.
     using DepartureListener = std::function<void(DeviceId id, SimulatedDevice &device)>;
+
+    // A configuration or claim request refused with EBUSY: request is "SETCONFIGURATION" or
+    // "CLAIMINTERFACE"; process and holder are host process ids.
+    struct ClaimRefusal
+    {
+        QByteArray request;
+        QByteArray node;
+        qint64 process = 0;
+        unsigned interfaceNumber = 0;
+        qint64 holder = 0;
+    };
+    // Since the device was plugged in: how many distinct host processes selected its
+    // configuration or claimed its interface, and what was refused.
+    struct ClaimRecord
+    {
+        int processes = 0;
+        QList<ClaimRefusal> refusals;
+    };
 
     EmulatedBus();
     ~EmulatedBus();
@@ -59,6 +84,7 @@ public:
     void unplugAll();
 
     void setDepartureListener(DepartureListener listener);
+    ClaimRecord claimRecord(DeviceId id) const;
 
 private:
     struct Private;

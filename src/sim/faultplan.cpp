@@ -71,19 +71,21 @@ FaultRule FaultRule::onEveryRequest(FaultKind kind, quint8 request)
 
 void FaultPlan::addRule(const FaultRule &rule)
 {
-    m_rules.append(ActiveRule{rule, 0});
+    m_rules.append(rule);
 }
 
 void FaultPlan::setRandomFaults(const RandomFaults &random)
 {
     m_random = random;
-    m_generator.seed(random.seed);
+    for (auto &host : m_hosts)
+        host.second.generator.seed(random.seed);
 }
 
 void FaultPlan::clear()
 {
     m_rules.clear();
     m_random = RandomFaults();
+    m_hosts.clear();
 }
 
 bool FaultPlan::isEmpty() const
@@ -91,20 +93,25 @@ bool FaultPlan::isEmpty() const
     return m_rules.isEmpty() && m_random.rate <= 0.0;
 }
 
-FaultDecision FaultPlan::decide(const SetupPacket &setup)
+FaultDecision FaultPlan::decide(const SetupPacket &setup, qint64 host)
 {
+    auto progress = m_hosts.find(host);
+    if (progress == m_hosts.end())
+        progress = m_hosts.emplace(host, HostProgress{{}, std::mt19937(m_random.seed)}).first;
+    QList<int> &matched = progress->second.matched;
+    matched.resize(m_rules.size());
     FaultDecision decision;
-    for (ActiveRule &active : m_rules) {
-        if (!matches(active.rule, setup))
+    for (int i = 0; i < m_rules.size(); ++i) {
+        const FaultRule &rule = m_rules.at(i);
+        if (!matches(rule, setup))
             continue;
-        const int count = ++active.matched;
-        const FaultRule &rule = active.rule;
+        const int count = ++matched[i];
         const bool due = count >= rule.nth
                          && (rule.times == FaultRule::Unlimited || count < rule.nth + rule.times);
         if (due && decision.kind == FaultKind::None)
             decision = FaultDecision{rule.kind, rule.delayMs, rule.bytes, rule.replugMs};
     }
-    FaultDecision random = drawRandom();
+    FaultDecision random = drawRandom(progress->second.generator);
     // A real link checks every data packet, so what a host sends is never stored altered by
     // chance; only deliberate rules corrupt OUT data.
     if (random.kind == FaultKind::Corrupt && !setup.isIn())
@@ -120,14 +127,14 @@ bool FaultPlan::matches(const FaultRule &rule, const SetupPacket &setup)
            && (!rule.address || *rule.address == setup.address());
 }
 
-FaultDecision FaultPlan::drawRandom()
+FaultDecision FaultPlan::drawRandom(std::mt19937 &generator) const
 {
     if (m_random.rate <= 0.0 || m_random.kinds.isEmpty())
         return FaultDecision();
     // Two draws for every request, whatever the outcome, so that a fault never shifts the
     // sequence of the faults after it.
-    const quint32 roll = quint32(m_generator());
-    const quint32 pick = quint32(m_generator());
+    const quint32 roll = quint32(generator());
+    const quint32 pick = quint32(generator());
     if (double(roll) >= m_random.rate * GeneratorRange)
         return FaultDecision();
     FaultDecision decision;
@@ -258,8 +265,9 @@ QString FaultPlan::syntaxHelp()
         "                 own timeout, 2000 ms for the tool)\n"
         "    bytes=N      short: how many bytes move (default: half of those asked)\n"
         "    replug=MS    unplug: the device returns to the bus after MS ms (default: never)\n"
-        "  Counting starts when the device is plugged in. Without request=, every control\n"
-        "  request counts, descriptor requests included; the first rule that fires wins.\n"
+        "  Counting starts when the device is plugged in, afresh for each host process\n"
+        "  (--fault-rate's draws too). Without request=, every control request counts,\n"
+        "  descriptor requests included; the first rule that fires wins.\n"
         "  Examples:\n"
         "    stall:request=0x03:nth=5         the fifth page write stalls\n"
         "    timeout:nth=12:delay=200         the twelfth request times out after 200 ms\n"

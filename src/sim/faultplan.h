@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <map>
 #include <optional>
 #include <random>
 
@@ -39,7 +40,7 @@ struct FaultRule
 };
 
 // Faults drawn at random for a share of all requests; the same seed and the same sequence of
-// requests give the same faults.
+// requests from a host give the same faults.
 struct RandomFaults
 {
     double rate = 0.0;
@@ -59,7 +60,9 @@ struct FaultDecision
 
 // Decides, request by request, which injected fault (if any) a request meets. Rules are
 // checked in the order they were added and the first that fires wins; every rule counts every
-// request it matches whether it fires or not. Not thread-safe; SimulatedDevice guards it.
+// request it matches whether it fires or not. Each host (process) meets the plan on its own: the
+// counts and the random draws start afresh for it, so that what one host meets does not depend
+// on what others did meanwhile. Not thread-safe; SimulatedDevice guards it.
 class FaultPlan
 {
 public:
@@ -68,7 +71,7 @@ public:
     void clear();
     bool isEmpty() const;
 
-    FaultDecision decide(const SetupPacket &setup);
+    FaultDecision decide(const SetupPacket &setup, qint64 host = 0);
 
     // KIND[:KEY=VALUE]..., described by syntaxHelp().
     static bool parseRule(const QString &ruleText, FaultRule *rule, QString *error);
@@ -76,18 +79,20 @@ public:
     static QString kindName(FaultKind kind);
 
 private:
-    struct ActiveRule
+    // What one host has met so far: per rule, the requests it matched (a rule added later
+    // counts from then on), and the random draws.
+    struct HostProgress
     {
-        FaultRule rule;
-        int matched = 0;
+        QList<int> matched;
+        std::mt19937 generator;
     };
 
     static bool matches(const FaultRule &rule, const SetupPacket &setup);
-    FaultDecision drawRandom();
+    FaultDecision drawRandom(std::mt19937 &generator) const;
 
-    QList<ActiveRule> m_rules;
+    QList<FaultRule> m_rules;
     RandomFaults m_random;
-    std::mt19937 m_generator;
+    std::map<qint64, HostProgress> m_hosts;
 };
 
 #endif

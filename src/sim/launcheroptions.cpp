@@ -28,7 +28,8 @@ LauncherOptions::Outcome LauncherOptions::parse(const QStringList &arguments)
     const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")}, QString());
     const QCommandLineOption unplugged(QStringLiteral("unplugged"), QString());
     const QCommandLineOption noAccess(QStringLiteral("no-access"), QString());
-    parser.addOptions({help, version, unplugged, noAccess});
+    const QCommandLineOption reportClaims(QStringLiteral("report-claims"), QString());
+    parser.addOptions({help, version, unplugged, noAccess, reportClaims});
     for (const char *name : OptionsWithValue)
         parser.addOption(
             QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("VALUE")));
@@ -43,6 +44,7 @@ LauncherOptions::Outcome LauncherOptions::parse(const QStringList &arguments)
         return Outcome::Version;
     m_unplugged = parser.isSet(unplugged);
     m_noAccess = parser.isSet(noAccess);
+    m_reportClaims = parser.isSet(reportClaims);
     for (const char *name : OptionsWithValue) {
         const QString option = QLatin1String(name);
         // Every --fault counts; of another option given twice, the last.
@@ -191,6 +193,10 @@ QString LauncherOptions::helpText(const QString &program)
                "                       writing, as a user without the udev rule: opening it\n"
                "                       read-write fails with EACCES, every usbfs request on it\n"
                "                       with EPERM\n"
+               "  --report-claims      when COMMAND ends, write to standard error, per device,\n"
+               "                       how many host processes selected its configuration or\n"
+               "                       claimed its interface and how many such requests were\n"
+               "                       refused, then a line for each refusal\n"
                "  -h, --help           show this help\n"
                "  -V, --version        show the version\n"
                "\n")
@@ -200,6 +206,10 @@ QString LauncherOptions::helpText(const QString &program)
                .arg(MaxDevices)
            + FaultPlan::syntaxHelp()
            + QStringLiteral(
+               "\n"
+               "Like the Linux kernel, the bus refuses to select the configuration while an\n"
+               "interface is claimed and to claim an interface another open file holds (EBUSY);\n"
+               "closing the file or the end of its process releases its claims.\n"
                "\n"
                "Exit status: COMMAND's, or 128 + N when a signal N ended it; 2 for bad usage or\n"
                "a malformed state directory; 125 when the simulator itself fails; 126 when\n"

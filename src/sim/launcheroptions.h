@@ -14,7 +14,7 @@
 // The command line of tq470-sim:
 //   [--devices N] [--state DIR] [--mode bootloader|application] [--serial NINE_DIGITS]
 //   [--fault-rate P [--seed N]] [--fault RULE ...] [--fault-device SERIAL]
-//   [--reenumerate-ms MS] [--unplugged] [--plug-after-ms MS] [--no-access]
+//   [--reenumerate-ms MS] [--unplugged] [--plug-after-ms MS] [--no-access] [--report-claims]
 //   [--] COMMAND [ARGS...]
 // Options end at COMMAND: what follows it is COMMAND's.
 class LauncherOptions
@@ -45,6 +45,9 @@ public:
     // How long after COMMAND starts the devices come onto the bus; 0 for before it starts.
     int plugAfterMs() const { return m_plugAfterMs; }
     bool noAccess() const { return m_noAccess; }
+    // When COMMAND ends, tell on standard error who configured or claimed each device and what
+    // was refused.
+    bool reportClaims() const { return m_reportClaims; }
     QStringList command() const { return m_command; }
 
 private:
@@ -65,6 +68,7 @@ private:
     bool m_unplugged = false;
     int m_plugAfterMs = 0;
     bool m_noAccess = false;
+    bool m_reportClaims = false;
     QStringList m_command;
 };
 

@@ -16,10 +16,11 @@ SimulatedDevice::SimulatedDevice(const DeviceState &state, const DeviceOptions &
 }
 
 TransferOutcome SimulatedDevice::controlTransfer(const SetupPacket &setup,
-                                                 const QByteArray &outData, int requestTimeoutMs)
+                                                 const QByteArray &outData, int requestTimeoutMs,
+                                                 qint64 host)
 {
     QMutexLocker locker(&m_lock);
-    const FaultDecision fault = m_faults.decide(setup);
+    const FaultDecision fault = m_faults.decide(setup, host);
     TransferOutcome outcome;
     switch (fault.kind) {
     case FaultKind::Stall:

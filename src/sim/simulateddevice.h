@@ -45,8 +45,9 @@ public:
     explicit SimulatedDevice(const DeviceOptions &options = DeviceOptions());
     SimulatedDevice(const DeviceState &state, const DeviceOptions &options);
 
+    // host tells the host processes apart: each meets the planned faults on its own.
     TransferOutcome controlTransfer(const SetupPacket &setup, const QByteArray &outData,
-                                    int requestTimeoutMs);
+                                    int requestTimeoutMs, qint64 host = 0);
     bool setConfiguration(int configuration) const;
     bool claimInterface(int interfaceNumber) const;
     QByteArray usbfsDescriptors() const;

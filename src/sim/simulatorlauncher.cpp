@@ -1,7 +1,6 @@
 #include "simulatorlauncher.h"
 
 #include "devicestatestore.h"
-#include "emulatedbus.h"
 #include "preloadenvironment.h"
 #include "simulateddevice.h"
 #include "tq470model.h"
@@ -143,9 +142,10 @@ int SimulatorLauncher::run()
                     save(*stores[i], departed.state());
         });
     }
-    const auto plugAll = [&bus, &devices] {
+    std::vector<EmulatedBus::DeviceId> plugged;
+    const auto plugAll = [&bus, &devices, &plugged] {
         for (const auto &device : devices)
-            bus.plug(device);
+            plugged.push_back(bus.plug(device));
     };
     // A late plug waits on its own thread, and is called off when COMMAND ends before it.
     std::mutex commandLock;
@@ -170,6 +170,11 @@ int SimulatorLauncher::run()
     commandEnded.notify_all();
     if (latePlug.joinable())
         latePlug.join();
+    if (m_options.reportClaims())
+        for (std::size_t i = 0; i < devices.size(); ++i)
+            reportClaims(devices[i]->state().serial,
+                         i < plugged.size() ? bus.claimRecord(plugged[i])
+                                            : EmulatedBus::ClaimRecord());
     bus.unplugAll();
     for (std::size_t i = 0; i < devices.size(); ++i)
         if (stores[i] && !save(*stores[i], devices[i]->state()) && exitCode == 0)
@@ -298,6 +303,25 @@ bool SimulatorLauncher::save(const DeviceStateStore &store, const DeviceState &s
         return true;
     report(error);
     return false;
+}
+
+void SimulatorLauncher::reportClaims(const QByteArray &serial,
+                                     const EmulatedBus::ClaimRecord &record)
+{
+    const QString device = QString::fromLatin1(serial);
+    report(QStringLiteral("%1: configured or claimed by %2 host process%3, %4 refused")
+               .arg(device)
+               .arg(record.processes)
+               .arg(QLatin1String(record.processes == 1 ? "" : "es"))
+               .arg(record.refusals.size()));
+    for (const EmulatedBus::ClaimRefusal &refusal : record.refusals)
+        report(QStringLiteral("%1: %2 on %3 refused to process %4: interface %5 is held by "
+                              "process %6")
+                   .arg(device, QString::fromLatin1(refusal.request),
+                        QString::fromLatin1(refusal.node))
+                   .arg(refusal.process)
+                   .arg(refusal.interfaceNumber)
+                   .arg(refusal.holder));
 }
 
 void SimulatorLauncher::report(const QString &message)

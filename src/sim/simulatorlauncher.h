@@ -2,6 +2,7 @@
 #define TQ470_SIMULATORLAUNCHER_H
 
 #include "devicestate.h"
+#include "emulatedbus.h"
 #include "launcheroptions.h"
 
 #include <QString>
@@ -31,6 +32,7 @@ private:
     int runCommand(const QString &testbedDirectory) const;
     static QString findLibrary(const char *fileName, QByteArray *path);
     static bool save(const DeviceStateStore &store, const DeviceState &state);
+    static void reportClaims(const QByteArray &serial, const EmulatedBus::ClaimRecord &record);
     static void report(const QString &message);
 
     LauncherOptions m_options;

@@ -19,7 +19,8 @@ constexpr int TimeoutMs = 2000;
 int busDevices = 0; // on the bus, root hub included, when openTq470() last looked
 
 // One token per step of a script. A step is REQUEST:ADDRESS:LENGTH (hexadecimal address, data
-// 0x11 encoded), r: 1:08000000:16, R: 1:08000010:16 or w: 3:08004000:2048. Tokens: S stalled,
+// 0x11 encoded), r: 1:08000000:16, R: 1:08000010:16 or w: 3:08004000:2048, sent by host process
+// 1, or by host process 2 after "2/". Tokens: S stalled,
 // T<ms> timed out, U<ms> unplugged (U: for good), else the bytes moved, then *N when N bytes of
 // the answer, the stored page or the test block differ from what a sound device gives.
 QString runScript(SimulatedDevice &device, const QString &script)
@@ -27,7 +28,9 @@ QString runScript(SimulatedDevice &device, const QString &script)
     const QHash<QString, QString> named = {
         {"r", "1:08000000:16"}, {"R", "1:08000010:16"}, {"w", "3:08004000:2048"}};
     QStringList tokens;
-    for (const QString &step : script.split(' ')) {
+    for (QString step : script.split(' ')) {
+        const qint64 host = step.startsWith(QLatin1String("2/")) ? 2 : 1;
+        step.remove(QLatin1String("2/"));
         const QStringList part = named.value(step, step).split(':');
         const quint8 request = quint8(part[0].toUInt());
         const quint32 address = part[1].toUInt(nullptr, 16);
@@ -36,7 +39,7 @@ QString runScript(SimulatedDevice &device, const QString &script)
                                 addressHigh(address), quint16(part[2].toInt())};
         QByteArray sent = in ? QByteArray() : QByteArray(setup.length, '\x11');
         EncodeBufferQuietly(sent.data(), int(sent.size()));
-        const TransferOutcome outcome = device.controlTransfer(setup, sent, TimeoutMs);
+        const TransferOutcome outcome = device.controlTransfer(setup, sent, TimeoutMs, host);
         // IN requests leave the device as it was: a sound copy gives the answer due.
         QByteArray got = outcome.data, want = Tq470Model(device.state(), {})
                                                   .handleControl(setup, sent)
@@ -137,6 +140,9 @@ private Q_SLOTS:
             "100*2048 16*1 2048*1");
         row("random faults as the seed draws them", "random=4", "r r r r", "8 T2000 S S");
         row("random corruption spares what the host sends", "random=2", "w r r", "2048 S 16*1");
+        row("each host process counts on its own", "stall:nth=2", "r 2/r r 2/r", "16 16 S S");
+        row("each host process draws from the seed afresh", "random=4", "r 2/r r 2/r",
+            "8 8 T2000 T2000");
     }
 
     void requests()
@@ -190,6 +196,62 @@ private Q_SLOTS:
         QVERIFY(bus.deviceNumber(plugged.id) != devnum);
         QCOMPARE(identify(handle = openTq470()), QStringLiteral("identity 2 eb00"));
         usb_close(handle);
+    }
+
+    // usbfs's claim rules through the real libusb 0.1. A and B are two open files of the device,
+    // as two processes hold them; "close" closes the handle without releasing and opens it again.
+    void claims_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("results");
+        QTest::newRow("an interface another handle holds is refused; its holder claims it again")
+            << "A:claim B:claim A:claim"
+            << "0 -16 0";
+        QTest::newRow("configuration refused while claimed, by its own handle or another")
+            << "A:claim A:config B:config A:release A:config A:config"
+            << "0 -16 -16 0 0 0";
+        QTest::newRow("close without release frees the interface at once")
+            << "A:claim A:close B:claim A:claim"
+            << "0 0 0 -16";
+        QTest::newRow("a reconnect: closed without release, opened, configured, claimed")
+            << "A:config A:claim A:close A:config A:claim"
+            << "0 0 0 0 0";
+        QTest::newRow("releasing an interface this handle does not hold")
+            << "A:claim B:release A:release A:release"
+            << "0 -22 0 -22";
+        QTest::newRow("a vendor request and GET_DESCRIPTOR need no claim")
+            << "A:claim B:vendor B:descriptor"
+            << "0 2 18";
+    }
+    void claims()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, results);
+        SimTestBus::plugFresh();
+        usb_init();
+        usb_dev_handle *handles[2] = {openTq470(), openTq470()};
+        QStringList got;
+        for (const QString &step : script.split(' ')) {
+            usb_dev_handle *&handle = handles[step.startsWith('B') ? 1 : 0];
+            const QString op = step.mid(2);
+            char buffer[USB_DT_DEVICE_SIZE] = {};
+            const auto reopen = [&handle] {
+                usb_close(handle);
+                return (handle = openTq470()) ? 0 : -1;
+            };
+            got << QString::number(
+                op == "config"    ? usb_set_configuration(handle, 1)
+                : op == "claim"   ? usb_claim_interface(handle, 0)
+                : op == "release" ? usb_release_interface(handle, 0)
+                : op == "vendor"
+                    ? usb_control_msg(handle, 0xC0, RequestIdentity, 0, 0, buffer, 2, TimeoutMs)
+                : op == "descriptor"
+                    ? usb_get_descriptor(handle, USB_DT_DEVICE, 0, buffer, sizeof buffer)
+                    : reopen());
+        }
+        usb_close(handles[0]);
+        usb_close(handles[1]);
+        QCOMPARE(got.join(' '), results);
     }
 
     // The control library goes ahead of umockdev's, whose ioctl() it must see first; what the
@@ -246,6 +308,9 @@ private Q_SLOTS:
         row("--no-access: the node opens read-only, for writing it is refused",
             "SIM --no-access sh -c 'exec 3</dev/bus/usb/001/002 4<>/dev/bus/usb/001/002'", 2,
             "cannot create /dev/bus/usb/001/002: Permission denied");
+        row("a node that is not there fails every open(), and the program goes on",
+            "SIM sh -c 'for i in $(seq 60); do true </dev/bus/usb/001/099; done 2>&-; echo on >&2'",
+            0, "on");
         row("--fault reaches the device", "SIM --fault stall:request=0xFF SELF probe", 3,
             "-32 0000");
         row("--fault timeout reaches the host", "SIM --fault timeout:delay=9 SELF probe", 3,
@@ -263,6 +328,10 @@ private Q_SLOTS:
             "cd STATE/3 && grep -l application */device.json >&2'", 0,
             "470000009b identity 2 eb00\n470000010b identity 2 eb00\n470000011b identity 2 eb00\n"
             "470000009/device.json\n470000010/device.json\n470000011/device.json\n");
+        row("--report-claims: per device, the processes that configured or claimed it, refusals",
+            "SIM --report-claims SELF probe claim", 0,
+            "tq470-sim: 470000001: configured or claimed by 1 host process, 1 refused\n"
+            "tq470-sim: 470000001: CLAIMINTERFACE on /dev/bus/usb/001/002 refused to process ");
         row("--fault-device: the other device is spared",
             "SIM --devices 2 --fault stall:request=0xFF --fault-device 470000002 SELF probe", 3,
             "470000001b identity 2 eb00\n470000002b identity -32 0000");
@@ -299,8 +368,9 @@ private Q_SLOTS:
     }
 };
 
-// Run as "probe [switch]" under the launcher, this program reads the serial of each Tq470 on the
-// bus, identifies it and may then switch its firmware. Exit 1: no device, 3: a request failed.
+// Run as "probe [switch|claim]" under the launcher, this program reads the serial of each Tq470 on
+// the bus, identifies it and may then switch its firmware, or configure and claim it and try to
+// claim it through a second handle. Exit 1: no device, 3: a request failed.
 int main(int argc, char *argv[])
 {
     if (argc < 2 || qstrcmp(argv[1], "probe") != 0)
@@ -318,9 +388,16 @@ int main(int argc, char *argv[])
         const int read = usb_get_string_simple(handle, SerialStringIndex, serial, sizeof serial);
         const QString identity = identify(handle);
         lines << (read < 0 ? QString::number(read) : QString::fromLatin1(serial)) + ' ' + identity;
+        const QByteArray mode = argc > 2 ? argv[2] : "";
         failed = failed || read < 0 || !identity.startsWith(QLatin1String("identity 2 ")) ||
-                 (argc > 2 && usb_control_msg(handle, 0x40, RequestRunApplication, 0, 0, nullptr,
-                                              0, TimeoutMs));
+                 (mode == "switch" && usb_control_msg(handle, 0x40, RequestRunApplication, 0, 0,
+                                                      nullptr, 0, TimeoutMs));
+        if (mode == "claim") {
+            usb_dev_handle *second = usb_open(device);
+            failed = failed || usb_set_configuration(handle, 1) || usb_claim_interface(handle, 0) ||
+                     usb_claim_interface(second, 0) != -EBUSY;
+            usb_close(second);
+        }
         usb_close(handle); // LeakSanitizer counts an open handle as a leak
     }
     lines.sort();
