@@ -381,11 +381,12 @@ private Q_SLOTS:
         QVERIFY(!r.err.isEmpty());
     }
 
-    // Three devices at once, the second failing at once; the others hold the image.
+    // Three devices at once, the second failing at once; the others hold the image, and no
+    // device's process configured or claimed another's device.
     void upgradeAll()
     {
         const QByteArray image = writeUpgradeFile();
-        const ProcessRun r = flash("--devices 3 --fault-device 470000002 --fault "
+        const ProcessRun r = flash("--devices 3 --report-claims --fault-device 470000002 --fault "
                                    "stall:request=0x01",
                                    "upgrade --all fw.upg --json");
         QCOMPARE(r.exitCode, 1);
@@ -397,7 +398,10 @@ private Q_SLOTS:
         for (const char *line :
              {"\n470000003: Writting firmware ... \n", "\n470000001: Flash: 50%\n",
               "\nDevice +Serial +Result +Seconds\n001/0\\d\\d  470000001  ok +\\d+\\.\\d\n"
-              "001/0\\d\\d  470000002  failed +\\d+\\.\\d\n001/0\\d\\d  470000003  ok +\\d+\\.\\d\n"})
+              "001/0\\d\\d  470000002  failed +\\d+\\.\\d\n001/0\\d\\d  470000003  ok +\\d+\\.\\d\n",
+              "\ntq470-sim: 470000001: configured or claimed by 1 host process, 0 refused\n"
+              "tq470-sim: 470000002: configured or claimed by 1 host process, 0 refused\n"
+              "tq470-sim: 470000003: configured or claimed by 1 host process, 0 refused\n"})
             verifyMatches(QString::fromLatin1(r.err), line);
         for (const char *serial : {"470000001", "470000003"})
             QCOMPARE(fileContents(QStringLiteral("dev/%1/internal.bin").arg(serial))
