@@ -27,13 +27,10 @@ StopSignals::StopSignals()
     catching = true;
     notifier = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
     connect(notifier.get(), &QSocketNotifier::activated, this, &StopSignals::drain);
-    connect(&look, &QTimer::timeout, this, &StopSignals::lookAgain);
-    look.start(LookIntervalMs);
 }
 
 StopSignals::~StopSignals()
 {
-    look.stop();
     notifier.reset();
     if (!catching)
         return;
@@ -60,11 +57,4 @@ void StopSignals::drain()
     }
     signalled = true;
     Q_EMIT stopRequested();
-}
-
-void StopSignals::lookAgain()
-{
-    char byte = 0;
-    if (::read(stopPipe[0], &byte, 1) > 0)
-        drain();
 }

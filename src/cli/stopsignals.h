@@ -2,7 +2,6 @@
 #define TQ470_STOPSIGNALS_H
 
 #include <QObject>
-#include <QTimer>
 
 #include <csignal>
 #include <memory>
@@ -28,9 +27,6 @@ public:
     // True once a signal came.
     bool caught() const { return signalled; }
 
-    // The pipe is also looked at this often (see lookAgain).
-    static constexpr int LookIntervalMs = 100;
-
 Q_SIGNALS:
     void stopRequested();
 
@@ -39,15 +35,10 @@ private:
 
     static void onSignal(int);
     void drain();
-    // A runtime may hold a signal's handler back until the program makes a call it watches
-    // (ThreadSanitizer does while the event loop waits inside Qt, which it does not watch):
-    // reading the pipe now and then is such a call, so no stop waits for other work to come.
-    void lookAgain();
 
     bool catching = false;
     bool signalled = false;
     std::unique_ptr<QSocketNotifier> notifier;
-    QTimer look;
 };
 
 #endif
