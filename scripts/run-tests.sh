@@ -48,6 +48,8 @@ for variant in "${variants[@]}"; do
     echo "=== $variant build ==="
     bash scripts/build.sh "$dir" "${options[@]}"
     echo "=== $variant tests ==="
-    ctest --test-dir "$dir" --output-on-failure --timeout 300 -j2 || status=1
+    exclude=()
+    [ "$variant" = tsan ] && exclude=(-LE idle-signals)
+    ctest --test-dir "$dir" --output-on-failure --timeout 300 -j2 "${exclude[@]}" || status=1
 done
 exit $status
