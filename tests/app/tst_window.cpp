@@ -47,6 +47,16 @@ class TestWindow : public QObject
         return values.join(' ');
     }
 
+    // Turns the event loop until the view's text changes, as the first slice of a sliced text
+    // does; bounded: the caller checks the stage reached.
+    static void turnUntilChanged(const QTextBrowser &view)
+    {
+        constexpr int MaxTurns = 100;
+        const QString before = view.toPlainText();
+        for (int turn = 0; turn < MaxTurns && view.toPlainText() == before; ++turn)
+            QCoreApplication::processEvents();
+    }
+
 private Q_SLOTS:
     void init()
     {
@@ -78,7 +88,7 @@ private Q_SLOTS:
         dir.reset();
     }
 
-    void showsOnlyChangeFirmwareAndWiresTheReportsToLogAndBars()
+    void showsOnlyChangeFirmwareAndWiresTheWorkersTextsToTheLog()
     {
         window->show();
         QStringList shown;
@@ -88,10 +98,6 @@ private Q_SLOTS:
         QCOMPARE(window->windowTitle(), QStringLiteral("Tq470 Bootloader ver. 2.00"));
         QCOMPARE(window->device()->connection_status(), -1);
         Q_EMIT window->worker()->sendText("first line");
-        Q_EMIT window->worker()->sendPercent(42);
-        Q_EMIT window->device()->sendPercentExtFlashWrite(37);
-        Q_EMIT window->device()->sendPercentExtFlashRead(64);
-        QCOMPARE(bars(), QStringLiteral("42 37 64"));
         QCOMPARE(log(), QStringLiteral("earlier line\nfirst line"));
     }
 
@@ -110,8 +116,7 @@ private Q_SLOTS:
         QVERIFY(worker->isFinished() && worker->succeeded());
     }
 
-    // A burst of reports from the worker's thread queues one update, which shows the last
-    // value; on the window's thread a value shows at once.
+    // A burst of reports from the worker's thread queues one update, which shows the last value.
     void progressRelayShowsTheLatestValue()
     {
         QProgressBar bar;
@@ -137,28 +142,71 @@ private Q_SLOTS:
         QCoreApplication::sendPostedEvents(relay);
         QCOMPARE(queued.count, 1);
         QCOMPARE(shown, QList<int>{1000});
-        relay->report(7);
-        QCOMPARE(shown, (QList<int>{1000, 7}));
+    }
+
+    // Each turn of reports ramps all three bars, interleaved, to values of their own; the bars
+    // must show them after the turn (on the window's thread at once), turn after turn, to 100.
+    void progressBars_data()
+    {
+        QTest::addColumn<bool>("fromWorkerThread");
+        QTest::newRow("from the worker's thread: each bar its own last value, every turn") << true;
+        QTest::newRow("on the window's thread (service commands): each bar its own value at once")
+            << false;
+    }
+    void progressBars()
+    {
+        QFETCH(bool, fromWorkerThread);
+        const auto ramp = [this](const QList<int> &to) {
+            constexpr int Steps = 50;
+            for (int step = 1; step <= Steps; ++step) {
+                Q_EMIT worker->sendPercent(to[0] * step / Steps);
+                Q_EMIT window->device()->sendPercentExtFlashWrite(to[1] * step / Steps);
+                Q_EMIT window->device()->sendPercentExtFlashRead(to[2] * step / Steps);
+            }
+        };
+        for (const QList<int> &to : {QList<int>{7, 3, 5}, {60, 80, 70}, {100, 100, 100}}) {
+            const QString shown = QStringLiteral("%1 %2 %3").arg(to[0]).arg(to[1]).arg(to[2]);
+            if (fromWorkerThread) {
+                std::thread(ramp, to).join();
+            } else {
+                ramp(to);
+                QCOMPARE(bars(), shown);
+            }
+            QCoreApplication::processEvents();
+            QCOMPARE(bars(), shown);
+        }
     }
 
     // Texts appended in slices end up as the same text as each appended at once.
     void slicedLog_data()
     {
+        QTest::addColumn<QStringList>("dropped"); // appended, then cleared after their first slice
         QTest::addColumn<QStringList>("texts");
         QString dump = " src address: 0x0\n";
         for (int line = 0; line < 900; ++line)
             dump += QStringLiteral("0x%1: 3c 62 3e < <b> >\n").arg(line * 16, 4, 16, QChar('0'));
-        QTest::newRow("dump of 900 lines, a line behind it") << QStringList{dump, "OK"};
+        const QStringList none;
+        QTest::newRow("dump of 900 lines, a line behind it") << none << QStringList{dump, "OK"};
         QTest::newRow("short lines, a dump without its last line break, another behind it")
-            << QStringList{"Error", dump.chopped(1), "x", dump};
+            << none << QStringList{"Error", dump.chopped(1), "x", dump};
         QTest::newRow("a long text whose first line opens a tag goes whole, one long line")
-            << QStringList{"<b>bold</b>\n" + dump, QString(3 * SlicedLog::SliceChars, 'a')};
+            << none << QStringList{"<b>bold</b>\n" + dump, QString(3 * SlicedLog::SliceChars, 'a')};
+        QTest::newRow("cleared while a dump arrives: its rest and the line behind it never show")
+            << QStringList{dump, "stale"} << QStringList{dump, "OK"};
     }
     void slicedLog()
     {
+        QFETCH(QStringList, dropped);
         QFETCH(QStringList, texts);
         QTextBrowser once, inSlices;
         SlicedLog log(&inSlices);
+        if (!dropped.isEmpty()) {
+            for (const QString &text : std::as_const(dropped))
+                log.append(text);
+            turnUntilChanged(inSlices);
+            QVERIFY(!log.idle());
+            log.clear();
+        }
         for (const QString &text : std::as_const(texts)) {
             once.append(text);
             log.append(text);
@@ -209,9 +257,12 @@ private Q_SLOTS:
             "Connect connected", {}, {}, "^earlier line\nConnect OK$", slot.arg("Connect"));
         row("Connect without a device", "Connect unplugged", {}, {},
             "^earlier line\nConnect ERROR$", "\nConnect ERROR$");
+        const QString draws = "^(\\d+ -> \\d{3}\n){190}\\d+ -> \\d{3}$";
         row("Disconnect: the device closed, the log replaced by the draws", "Disconnect connected",
-            {}, {}, "^(\\d+ -> \\d{3}\n){190}\\d+ -> \\d{3}$",
-            "^USB Disconnect\nTQ470_Bootloader::slotpushButtonDisconnect", {"dane.csv size 765"});
+            {}, {}, draws, "^USB Disconnect\nTQ470_Bootloader::slotpushButtonDisconnect",
+            {"dane.csv size 765"});
+        row("Disconnect while a worker's text still arrives: the draws alone",
+            "Disconnect arriving", {}, {}, draws);
         row("Read: the dump replaces the log, the values are remembered", "Read",
             {"0X8003ff0", "10"}, read, dump.arg("34 37 30 30 30 30 30 30 31 ff"), slot.arg("Read"),
             {}, {"0x8003ff0", "10 of 1..1048576"});
@@ -235,6 +286,9 @@ private Q_SLOTS:
             {"bad.upg"}, {"Open File|Upg (*.upg)| unparented"},
             "^earlier line\n/.*/bad.upg\nWrong file header$",
             "^Tq320_bootloader::slotpushButtonCHF\\(bool t\\)\n", {"bars 0 0 0"});
+        row("Change Firmware to the end: every bar shows its last value, 100", "Firmware",
+            {"ok.upg"}, {"Open File|Upg (*.upg)| unparented"}, "^earlier line\n/.*/ok.upg\n", "",
+            {"bars 100 100 100"});
         row("Change Firmware on a device this user may not open: the cause after the timeout",
             "Firmware refusing", {"ok.upg"}, {"Open File|Upg (*.upg)| unparented"},
             "\nUSB Timeout\nCheck USB Cable\nAccess to the Tq470 on bus 001 device 0\\d\\d was "
@@ -251,6 +305,11 @@ private Q_SLOTS:
             boot + "261205001\nNew bootloader \\+ serial:\n/.*/Tq470Bootloader_261205001$",
             "^(?!.*CreateBootBin)",
             {"Tq470Bootloader_261205001 3ff0 323631323035303031ffffff01080f16"});
+        row("CreateBootBin, the save dialog cancelled: an empty name logged, no file written",
+            "CreateBootBin", {"app.hex", "", "", "", "", "<cancel>"},
+            serial + QStringList{saveBin + "261205001"},
+            boot + "261205001\nNew bootloader \\+ serial:\n$", "",
+            {"files app.hex bad.hex bad.upg eight.bin ok.upg"});
         row("CreateBootBin cancelled at the month", "CreateBootBin", {"app.hex", "", "<cancel>"},
             serial.mid(0, 3), boot.chopped(1) + "$");
     }
@@ -272,7 +331,12 @@ private Q_SLOTS:
             sim = SimTestBus::plugFresh(refusing);
         else if (setup == "connected")
             QCOMPARE(window->device()->connect(), 0);
-        else if (!setup.isEmpty())
+        else if (setup == "arriving") {
+            const QString text = QStringLiteral("stale line\n").repeated(3000);
+            Q_EMIT worker->sendText(text);
+            turnUntilChanged(*window->findChild<QTextBrowser *>("txt"));
+            QVERIFY(log().contains("stale line") && log().size() < text.size());
+        } else if (!setup.isEmpty())
             QVERIFY(sim->addFault(setup));
         const qsizetype before = debug->lines().size();
         const QStringList seen = click(button, answers);
@@ -285,6 +349,8 @@ private Q_SLOTS:
         for (const QString &entry : state)
             if (entry.startsWith("bars "))
                 QCOMPARE("bars " + bars(), entry);
+            else if (entry.startsWith("files "))
+                QCOMPARE("files " + QDir().entryList(QDir::Files).join(' '), entry);
             else
                 verifyStored(entry);
         if (next.isEmpty())
