@@ -164,8 +164,8 @@ private Q_SLOTS:
             "application othermode:request=4:nth=1", "s 4:0:0 s w s 4:0:0 s 4:0:0 s",
             "470000001 0 470000001a 2048 470000001a 0 470000001 0 470000001b");
         row("othermode letter=: the start, reads and descriptors meet it unchanged",
-            "othermode:letter=x", "s r 4:0:0 s w 4:0:0 s r",
-            "470000001b 16 0 470000001 S 0 470000001x 16");
+            "othermode:letter=x", "s r s 4:0:0 s w 4:0:0 s",
+            "470000001b 16 470000001b 0 470000001 S 0 470000001x");
     }
 
     void requests()
