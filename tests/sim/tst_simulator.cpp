@@ -34,9 +34,10 @@ QString runScript(SimulatedDevice &device, const QString &script)
         const qint64 host = step.startsWith(QLatin1String("2/")) ? 2 : 1;
         step.remove(QLatin1String("2/"));
         if (step == QLatin1String("s")) {
-            const QByteArray text = device.controlTransfer(serialRequest, {}, TimeoutMs, host).data;
-            tokens << QString::fromUtf16(reinterpret_cast<const char16_t *>(text.constData() + 2),
-                                         (text.size() - 2) / 2);
+            const QByteArray units =
+                device.controlTransfer(serialRequest, {}, TimeoutMs, host).data.mid(2);
+            tokens << QString::fromUtf16(reinterpret_cast<const char16_t *>(units.constData()),
+                                         units.size() / 2);
             continue;
         }
         const QStringList part = named.value(step, step).split(':');
