@@ -652,10 +652,14 @@ Answer EmulatedBus::Private::control(Node &node, const Host &host,
         return Answer{-1, !closing && node.present ? ETIMEDOUT : ENODEV, {}};
     }
     case TransferOutcome::Status::Unplugged:
+    case TransferOutcome::Status::AckLost:
         depart(node, outcome.returnAfterMs);
         if (listener)
             listener(node.id, *node.device);
-        return Answer{-1, ENODEV, {}};
+        // A device that resets before its handshake leaves the host controller without an
+        // answer, which it reports as a protocol error well before the hub reports the
+        // departure.
+        return Answer{-1, outcome.status == TransferOutcome::Status::AckLost ? EPROTO : ENODEV, {}};
     case TransferOutcome::Status::Stalled:
         break;
     }

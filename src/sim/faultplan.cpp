@@ -1,5 +1,7 @@
 #include "faultplan.h"
 
+#include "bootloaderprotocol.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -9,7 +11,8 @@
 namespace {
 
 constexpr double GeneratorRange = 4294967296.0;
-const char *const RuleKeys[] = {"request", "address", "nth", "times", "delay", "bytes", "replug"};
+const char *const RuleKeys[] = {"request", "address", "nth",    "times",
+                                "delay",   "bytes",   "replug", "letter"};
 constexpr quint32 MaxRequestCode = 0xFF;
 
 struct KindName
@@ -21,7 +24,8 @@ struct KindName
 constexpr KindName KindNames[] = {
     {FaultKind::Timeout, "timeout"},     {FaultKind::Stall, "stall"},
     {FaultKind::ShortTransfer, "short"}, {FaultKind::Corrupt, "corrupt"},
-    {FaultKind::Unplug, "unplug"},
+    {FaultKind::Unplug, "unplug"},       {FaultKind::LostAck, "lostack"},
+    {FaultKind::OtherMode, "othermode"},
 };
 
 // Decimal, or hexadecimal with 0x; a leading zero does not mean octal here.
@@ -109,7 +113,8 @@ FaultDecision FaultPlan::decide(const SetupPacket &setup, qint64 host)
         const bool due = count >= rule.nth
                          && (rule.times == FaultRule::Unlimited || count < rule.nth + rule.times);
         if (due && decision.kind == FaultKind::None)
-            decision = FaultDecision{rule.kind, rule.delayMs, rule.bytes, rule.replugMs};
+            decision =
+                FaultDecision{rule.kind, rule.delayMs, rule.bytes, rule.replugMs, rule.letter};
     }
     FaultDecision random = drawRandom(progress->second.generator);
     // A real link checks every data packet, so what a host sends is never stored altered by
@@ -163,10 +168,13 @@ bool FaultPlan::parseRule(const QString &ruleText, FaultRule *rule, QString *err
             kindKnown = true;
         }
     }
-    if (!kindKnown)
-        return fail(error, QStringLiteral("unknown fault kind '%1' in '%2' (one of timeout, "
-                                          "stall, short, corrupt, unplug)")
-                               .arg(parts.first(), ruleText));
+    if (!kindKnown) {
+        QStringList names;
+        for (const KindName &entry : KindNames)
+            names << QLatin1String(entry.name);
+        return fail(error, QStringLiteral("unknown fault kind '%1' in '%2' (one of %3)")
+                               .arg(parts.first(), ruleText, names.join(QLatin1String(", "))));
+    }
 
     QStringList seen;
     bool nthGiven = false;
@@ -189,11 +197,21 @@ bool FaultPlan::parseRule(const QString &ruleText, FaultRule *rule, QString *err
             return fail(error, QStringLiteral("bad value '%1' for %2 in '%3'")
                                    .arg(value, key, ruleText));
         };
-        const auto onlyFor = [&](FaultKind kind) {
+        const auto onlyFor = [&](const char *kinds) {
             return fail(error, QStringLiteral("%1= applies to %2 faults only, not to '%3'")
-                                   .arg(key, kindName(kind), ruleText));
+                                   .arg(key, QLatin1String(kinds), ruleText));
         };
         quint64 number = 0;
+        if (key == QLatin1String("letter")) {
+            if (parsed.kind != FaultKind::OtherMode)
+                return onlyFor("othermode");
+            // Another mode's letter: the bootloader's own would be no fault at all.
+            const char letter = value.size() == 1 ? value.at(0).toLatin1() : '\0';
+            if (letter < 'a' || letter > 'z' || letter == Bootloader::BootloaderSerialMarker)
+                return badValue();
+            parsed.letter = letter;
+            continue;
+        }
         if (key == QLatin1String("times") && value == QLatin1String("all")) {
             parsed.times = FaultRule::Unlimited;
             timesGiven = true;
@@ -223,16 +241,16 @@ bool FaultPlan::parseRule(const QString &ruleText, FaultRule *rule, QString *err
             parsed.times = n;
             timesGiven = true;
         } else if (key == QLatin1String("delay")) {
-            if (parsed.kind != FaultKind::Timeout)
-                return onlyFor(FaultKind::Timeout);
+            if (parsed.kind != FaultKind::Timeout && parsed.kind != FaultKind::LostAck)
+                return onlyFor("timeout and lostack");
             parsed.delayMs = n;
         } else if (key == QLatin1String("bytes")) {
             if (parsed.kind != FaultKind::ShortTransfer)
-                return onlyFor(FaultKind::ShortTransfer);
+                return onlyFor("short");
             parsed.bytes = n;
         } else if (key == QLatin1String("replug")) {
             if (parsed.kind != FaultKind::Unplug)
-                return onlyFor(FaultKind::Unplug);
+                return onlyFor("unplug");
             parsed.replugMs = n;
         }
     }
@@ -253,6 +271,15 @@ QString FaultPlan::syntaxHelp()
         "    corrupt      one byte is flipped: of the answer of an IN request, of the data\n"
         "                 the device stores for an OUT request\n"
         "    unplug       the device leaves the bus instead of answering\n"
+        "    lostack      the device acts on the request as without the fault, but its\n"
+        "                 acknowledgement never reaches the host: when the request makes it\n"
+        "                 leave the bus (0x04), the transfer fails at once with EPROTO (-71\n"
+        "                 from libusb), as the host controller reports a device that gives\n"
+        "                 no handshake; otherwise the host sees a timeout (ETIMEDOUT, -110)\n"
+        "    othermode    on the request that resets a running application into the\n"
+        "                 bootloader (0x04), the device comes back with another letter after\n"
+        "                 its serial's digits and keeps it until its next reset; on any other\n"
+        "                 request it changes nothing\n"
         "  Which requests are counted (all control requests if neither is given):\n"
         "    request=CODE only the bootloader's requests with this bRequest (0x03 or 3);\n"
         "                 standard requests (descriptors) never match\n"
@@ -261,10 +288,11 @@ QString FaultPlan::syntaxHelp()
         "    nth=N        the N-th counted request is the first to fail (default 1)\n"
         "    times=N|all  how many fail from there (default 1 with nth=, all without)\n"
         "  Parameters:\n"
-        "    delay=MS     timeout: when the timeout is reported (default: the request's\n"
-        "                 own timeout, 2000 ms for the tool)\n"
+        "    delay=MS     timeout, lostack: when the timeout is reported (default: the\n"
+        "                 request's own timeout, 2000 ms for the tool)\n"
         "    bytes=N      short: how many bytes move (default: half of those asked)\n"
         "    replug=MS    unplug: the device returns to the bus after MS ms (default: never)\n"
+        "    letter=X     othermode: the letter, a to z but b (default a)\n"
         "  Counting starts when the device is plugged in, afresh for each host process\n"
         "  (--fault-rate's draws too). Without request=, every control request counts,\n"
         "  descriptor requests included; the first rule that fires wins.\n"
@@ -272,5 +300,8 @@ QString FaultPlan::syntaxHelp()
         "    stall:request=0x03:nth=5         the fifth page write stalls\n"
         "    timeout:nth=12:delay=200         the twelfth request times out after 200 ms\n"
         "    unplug:request=0x03:nth=3:replug=500\n"
-        "    stall:request=0x06:times=100     the first 100 external-flash writes stall\n");
+        "    stall:request=0x06:times=100     the first 100 external-flash writes stall\n"
+        "    lostack:request=4                the start is not acknowledged, the application\n"
+        "                                     runs\n"
+        "    othermode:request=4:letter=x     back from the reset, the serial ends in x\n");
 }

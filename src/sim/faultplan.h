@@ -10,7 +10,7 @@
 #include <optional>
 #include <random>
 
-enum class FaultKind { None, Timeout, Stall, ShortTransfer, Corrupt, Unplug };
+enum class FaultKind { None, Timeout, Stall, ShortTransfer, Corrupt, Unplug, LostAck, OtherMode };
 
 // One deliberate failure. Selectors narrow the requests the rule counts (request: a vendor
 // request with that code; address);
@@ -21,18 +21,22 @@ struct FaultRule
     static constexpr int Unlimited = -1;
     static constexpr int Never = -1;
     static constexpr int Default = -1;
+    static constexpr char DefaultOtherLetter = 'a';
 
     FaultKind kind = FaultKind::Stall;
     std::optional<quint8> request;
     std::optional<quint32> address;
     int nth = 1;
     int times = 1;
-    // Timeout: when the failure is reported; Default means the request's own timeout.
+    // Timeout, and a lost acknowledgement of a device that stays on the bus: when the failure is
+    // reported; Default means the request's own timeout.
     int delayMs = Default;
     // Short transfer: bytes that move; Default means half of wLength.
     int bytes = Default;
     // Unplug: when the device returns to the bus, or Never.
     int replugMs = Never;
+    // Other mode: the letter after the serial's digits when the device is back in its bootloader.
+    char letter = DefaultOtherLetter;
 
     static FaultRule onNth(FaultKind kind, int nth);
     static FaultRule onNthRequest(FaultKind kind, quint8 request, int nth);
@@ -56,6 +60,7 @@ struct FaultDecision
     int delayMs = FaultRule::Default;
     int bytes = FaultRule::Default;
     int replugMs = FaultRule::Never;
+    char letter = FaultRule::DefaultOtherLetter;
 };
 
 // Decides, request by request, which injected fault (if any) a request meets. Rules are

@@ -35,6 +35,21 @@ TransferOutcome SimulatedDevice::controlTransfer(const SetupPacket &setup,
         outcome.leavesBus = true;
         outcome.returnAfterMs = fault.replugMs;
         break;
+    case FaultKind::LostAck: {
+        // The device acts as always; only the handshake that would tell the host so is missing.
+        const TransferOutcome acted = deliver(setup, outData, fault);
+        outcome.status =
+            acted.leavesBus ? TransferOutcome::Status::AckLost : TransferOutcome::Status::TimedOut;
+        outcome.delayMs = fault.delayMs >= 0 ? fault.delayMs : requestTimeoutMs;
+        outcome.leavesBus = acted.leavesBus;
+        outcome.returnAfterMs = acted.returnAfterMs;
+        break;
+    }
+    case FaultKind::OtherMode:
+        outcome = deliver(setup, outData, fault);
+        if (outcome.leavesBus && m_model.mode() == DeviceMode::Bootloader)
+            m_model.setBootloaderLetter(fault.letter);
+        break;
     case FaultKind::ShortTransfer:
     case FaultKind::Corrupt:
     case FaultKind::None:

@@ -10,7 +10,7 @@
 // What one control transfer came to, as the bus must report it to the host.
 struct TransferOutcome
 {
-    enum class Status { Completed, Stalled, TimedOut, Unplugged };
+    enum class Status { Completed, Stalled, TimedOut, Unplugged, AckLost };
 
     Status status = Status::Stalled;
     // IN: the bytes returned. OUT: unused.
@@ -20,6 +20,7 @@ struct TransferOutcome
     // TimedOut: when the failure is reported.
     int delayMs = 0;
     // Completed: the device acknowledged, then leaves the bus. Unplugged: it is already gone.
+    // AckLost: it acted on the request and leaves without acknowledging it.
     bool leavesBus = false;
     // When the device returns after leaving the bus, or FaultRule::Never.
     int returnAfterMs = FaultRule::Never;

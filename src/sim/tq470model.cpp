@@ -104,7 +104,7 @@ Tq470Model::Tq470Model(const DeviceOptions &options)
 }
 
 Tq470Model::Tq470Model(const DeviceState &state, const DeviceOptions &options)
-    : m_state(state), m_options(options)
+    : m_state(state), m_options(options), m_bootloaderLetter(Bootloader::BootloaderSerialMarker)
 {
     if (m_state.internalFlash.size() != int(Bootloader::FlashSize)
         || m_state.externalFlash.size() != int(Bootloader::ExternalFlashSize))
@@ -151,6 +151,11 @@ Tq470Model::Answer Tq470Model::handleControl(const SetupPacket &setup, const QBy
     }
 }
 
+void Tq470Model::setBootloaderLetter(char letter)
+{
+    m_bootloaderLetter = letter;
+}
+
 bool Tq470Model::setConfiguration(int configuration) const
 {
     return !m_options.failSetConfiguration && configuration == ConfigurationValue;
@@ -172,7 +177,7 @@ QString Tq470Model::serialText() const
         return *m_options.serialOverride;
     QString text = QString::fromLatin1(m_state.serial);
     if (m_state.mode == DeviceMode::Bootloader)
-        text += QLatin1Char(Bootloader::BootloaderSerialMarker);
+        text += QLatin1Char(m_bootloaderLetter);
     return text;
 }
 
@@ -306,6 +311,7 @@ Tq470Model::Answer Tq470Model::switchFirmware(const SetupPacket &setup)
         return stall();
     m_state.mode = m_state.mode == DeviceMode::Bootloader ? DeviceMode::Application
                                                           : DeviceMode::Bootloader;
+    m_bootloaderLetter = Bootloader::BootloaderSerialMarker;
     Answer answer = accept();
     answer.leavesBus = true;
     return answer;

@@ -32,6 +32,8 @@ public:
     static bool isValidSerial(const QByteArray &serial);
 
     Answer handleControl(const SetupPacket &setup, const QByteArray &outData);
+    // Until its next reset, the bootloader's serial ends in this letter instead of its own.
+    void setBootloaderLetter(char letter);
     bool setConfiguration(int configuration) const;
     bool claimInterface(int interfaceNumber) const;
 
@@ -64,6 +66,7 @@ private:
 
     DeviceState m_state;
     DeviceOptions m_options;
+    char m_bootloaderLetter;
 };
 
 #endif

@@ -20,17 +20,26 @@ int busDevices = 0; // on the bus, root hub included, when openTq470() last look
 
 // One token per step of a script. A step is REQUEST:ADDRESS:LENGTH (hexadecimal address, data
 // 0x11 encoded), r: 1:08000000:16, R: 1:08000010:16 or w: 3:08004000:2048, sent by host process
-// 1, or by host process 2 after "2/". Tokens: S stalled,
-// T<ms> timed out, U<ms> unplugged (U: for good), else the bytes moved, then *N when N bytes of
-// the answer, the stored page or the test block differ from what a sound device gives.
+// 1, or by host process 2 after "2/"; s reads the serial's string descriptor, whose text is its
+// token. Tokens: S stalled, T<ms> timed out, U<ms> unplugged (U: for good), L<ms> left the bus
+// with the acknowledgement lost, else the bytes moved; then (but after S) *N when N bytes of the
+// answer, the stored page or the test block differ from what a sound device gives.
 QString runScript(SimulatedDevice &device, const QString &script)
 {
+    const SetupPacket serialRequest{0x80, 6, quint16(0x0300 | SerialStringIndex), 0, 255};
     const QHash<QString, QString> named = {
         {"r", "1:08000000:16"}, {"R", "1:08000010:16"}, {"w", "3:08004000:2048"}};
     QStringList tokens;
     for (QString step : script.split(' ')) {
         const qint64 host = step.startsWith(QLatin1String("2/")) ? 2 : 1;
         step.remove(QLatin1String("2/"));
+        if (step == QLatin1String("s")) {
+            const QByteArray units =
+                device.controlTransfer(serialRequest, {}, TimeoutMs, host).data.mid(2);
+            tokens << QString::fromUtf16(reinterpret_cast<const char16_t *>(units.constData()),
+                                         units.size() / 2);
+            continue;
+        }
         const QStringList part = named.value(step, step).split(':');
         const quint8 request = quint8(part[0].toUInt());
         const quint32 address = part[1].toUInt(nullptr, 16);
@@ -52,11 +61,13 @@ QString runScript(SimulatedDevice &device, const QString &script)
         int differing = qAbs(got.size() - want.size());
         for (int i = 0; i < qMin(got.size(), want.size()); ++i)
             differing += got.at(i) != want.at(i) ? 1 : 0;
-        const QString byStatus[] = {QString::number(outcome.transferred) +
-                                        (differing ? "*" + QString::number(differing) : ""),
-                                    "S", QStringLiteral("T%1").arg(outcome.delayMs),
-                                    QStringLiteral("U%1").arg(outcome.returnAfterMs)};
-        tokens << byStatus[int(outcome.status)];
+        const QString byStatus[] = {QString::number(outcome.transferred), "S",
+                                    QStringLiteral("T%1").arg(outcome.delayMs),
+                                    QStringLiteral("U%1").arg(outcome.returnAfterMs),
+                                    QStringLiteral("L%1").arg(outcome.returnAfterMs)};
+        const bool stalled = outcome.status == TransferOutcome::Status::Stalled;
+        tokens << byStatus[int(outcome.status)] +
+                      (differing && !stalled ? "*" + QString::number(differing) : "");
     }
     return tokens.join(' ').replace(QLatin1String("U-1"), QLatin1String("U"));
 }
@@ -143,6 +154,19 @@ private Q_SLOTS:
         row("each host process counts on its own", "stall:nth=2", "r 2/r r 2/r", "16 16 S S");
         row("each host process draws from the seed afresh", "random=4", "r 2/r r 2/r",
             "8 8 T2000 T2000");
+        row("lostack: the page is stored (not so on a timeout), the host times out",
+            "lostack:nth=2:times=2:delay=7 timeout:request=3:delay=9", "r w r 3:08004800:2048",
+            "16 T7 T7 T9*2048");
+        row("lostack of the start: it runs, the device leaves and returns in its application",
+            "lostack:request=4", "s 4:0:0 s", "470000001b L1000 470000001");
+        row("lostack of the reset: the device leaves and returns in its bootloader",
+            "application lostack:request=4", "s 4:0:0 s", "470000001 L1000 470000001b");
+        row("othermode: back from the reset with letter a, kept until the next reset",
+            "application othermode:request=4:nth=1", "s 4:0:0 s w s 4:0:0 s 4:0:0 s",
+            "470000001 0 470000001a 2048 470000001a 0 470000001 0 470000001b");
+        row("othermode letter=: the start, reads and descriptors meet it unchanged",
+            "othermode:letter=x", "s r s 4:0:0 s w 4:0:0 s",
+            "470000001b 16 470000001b 0 470000001 S 0 470000001x");
     }
 
     void requests()
@@ -160,6 +184,48 @@ private Q_SLOTS:
             else if (rule != QLatin1String("application"))
                 QVERIFY(device.addFault(rule));
         QCOMPARE(runScript(device, script), trace);
+    }
+
+    // The rule parser: what each kind takes (KIND request= nth= times= delay= letter=, -1 for
+    // none, all or the default), or the start of its refusal.
+    void faultRules_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QString>("parsed");
+        const auto row = [](const char *name, const char *rule, const char *parsed) {
+            QTest::newRow(name) << QString::fromLatin1(rule) << QString::fromLatin1(parsed);
+        };
+        row("lostack takes the selectors and delay=", "lostack:request=0x04:nth=2:times=3:delay=50",
+            "lostack 4 2 3 50 a");
+        row("othermode: letter a by default, every counted request without nth=",
+            "othermode:request=4", "othermode 4 1 -1 -1 a");
+        row("othermode: another letter", "othermode:letter=z", "othermode -1 1 -1 -1 z");
+        row("letter=b is the bootloader's own", "othermode:letter=b", "bad value 'b' for letter");
+        row("letter= lower case only", "othermode:letter=A", "bad value 'A' for letter");
+        row("letter= one letter only", "othermode:letter=ab", "bad value 'ab' for letter");
+        row("letter= for othermode only", "lostack:letter=a",
+            "letter= applies to othermode faults only");
+        row("delay= not for othermode", "othermode:delay=5",
+            "delay= applies to timeout and lostack faults only");
+        row("an unknown kind: every kind is named", "lost",
+            "unknown fault kind 'lost' in 'lost' (one of timeout, stall, short, corrupt, unplug, "
+            "lostack, othermode)");
+    }
+    void faultRules()
+    {
+        QFETCH(QString, rule);
+        QFETCH(QString, parsed);
+        FaultRule got;
+        QString error;
+        if (FaultPlan::parseRule(rule, &got, &error))
+            error = QStringLiteral("%1 %2 %3 %4 %5 %6")
+                        .arg(FaultPlan::kindName(got.kind))
+                        .arg(got.request ? int(*got.request) : -1)
+                        .arg(got.nth)
+                        .arg(got.times)
+                        .arg(got.delayMs)
+                        .arg(QLatin1Char(got.letter));
+        QVERIFY2(error.startsWith(parsed), qPrintable(error));
     }
 
     // The sample firmware is the same everywhere and fills the application region exactly: four
@@ -196,6 +262,27 @@ private Q_SLOTS:
         QVERIFY(bus.deviceNumber(plugged.id) != devnum);
         QCOMPARE(identify(handle = openTq470()), QStringLiteral("identity 2 eb00"));
         usb_close(handle);
+    }
+
+    // A start whose acknowledgement is lost, through the real libusb 0.1: the host sees the host
+    // controller's protocol error at once; the device comes back running its application.
+    void lostAcknowledgement()
+    {
+        DeviceOptions options;
+        options.reenumerateDelayMs = 0;
+        const PluggedDevice plugged = SimTestBus::plugFresh(options);
+        QVERIFY(plugged->addFault(QStringLiteral("lostack:request=4")));
+        usb_init();
+        usb_dev_handle *handle = openTq470();
+        QCOMPARE(usb_control_msg(handle, 0x40, RequestRunApplication, 0, 0, nullptr, 0, TimeoutMs),
+                 -EPROTO);
+        usb_close(handle);
+        QVERIFY(SimTestBus::bus().waitUntilPresent(plugged.id, TimeoutMs));
+        char serial[16] = {};
+        handle = openTq470();
+        QCOMPARE(usb_get_string_simple(handle, SerialStringIndex, serial, sizeof serial), 9);
+        usb_close(handle);
+        QCOMPARE(serial, "470000001");
     }
 
     // usbfs's claim rules through the real libusb 0.1. A and B are two open files of the device,
