@@ -12,7 +12,11 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
 #include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // In the order the general help lists them.
 const CommandTable::Entry CommandTable::commands[] = {
@@ -117,6 +121,16 @@ QString CommandTable::cannotOpen(const QString &fileName, const QString &reason)
 
 bool CommandTable::checkReadable(const QString &fileName, QString *error)
 {
+    // Opening a FIFO waits for its writer, and closing it again before the real read would
+    // leave that writer without a reader: a pipe is only asked whether it may be read.
+    const QByteArray path = QFile::encodeName(fileName);
+    struct stat status = {};
+    if (::stat(path.constData(), &status) == 0 && S_ISFIFO(status.st_mode)) {
+        if (::access(path.constData(), R_OK) == 0)
+            return true;
+        *error = cannotOpen(fileName, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
     QFile file(fileName);
     if (file.open(QIODevice::ReadOnly))
         return true;

@@ -92,7 +92,8 @@ public:
     static void warn(QTextStream &err, const QString &message);
     // "cannot open FILE: REASON".
     static QString cannotOpen(const QString &fileName, const QString &reason);
-    // cannotOpen into *error when fileName cannot be opened for reading.
+    // cannotOpen into *error when fileName cannot be opened for reading. A pipe or FIFO is not
+    // opened, so that its contents are left whole for the one read that follows.
     static bool checkReadable(const QString &fileName, QString *error);
 
 private:

@@ -11,6 +11,11 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -390,11 +395,11 @@ private Q_SLOTS:
                                    "stall:request=0x01",
                                    "upgrade --all fw.upg --json");
         QCOMPARE(r.exitCode, 1);
-        verifyJson(r.out, {"reason=failed", "devices/#=3", "devices/0/result=ok",
-                           "devices/0/reason=done", "devices/1/result=failed",
-                           "devices/1/reason=failed", "devices/1/bus=001",
-                           "devices/1/message=Bootloader Version Read Error",
-                           "devices/2/log/5=Writting firmware ... ", "devices/2/serial=470000003"});
+        verifyJson(r.out,
+                   {"reason=failed", "devices/#=3", "devices/0/log/0=fw.upg", "devices/0/result=ok",
+                    "devices/0/reason=done", "devices/1/result=failed", "devices/1/reason=failed",
+                    "devices/1/bus=001", "devices/1/message=Bootloader Version Read Error",
+                    "devices/2/log/5=Writting firmware ... ", "devices/2/serial=470000003"});
         for (const char *line :
              {"\n470000003: Writting firmware ... \n", "\n470000001: Flash: 50%\n",
               "\nDevice +Serial +Result +Seconds\n001/0\\d\\d  470000001  ok +\\d+\\.\\d\n"
@@ -443,6 +448,86 @@ private Q_SLOTS:
                          .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize) ==
                      UpgradeFile::applicationPart(image),
                  applicationWritten);
+    }
+
+    // An upgrade file from a pipe or a FIFO is read once; the devices' processes of --all read
+    // a private copy, which is gone when the run ends.
+    void fromPipe_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<QString>("arguments"); // "fifo": a FIFO this test writes the file into
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("cat fw.upg | upgrade /dev/stdin")
+            << ""
+            << "upgrade /dev/stdin" << 0 << "^/dev/stdin\n470000001b\n";
+        QTest::newRow("cat fw.upg | upgrade --all /dev/stdin: each process reads the copy")
+            << "--devices 2"
+            << "upgrade --all /dev/stdin" << 0
+            << "(\n|^)470000002: [^\n]*/tmp/tq470-flash-[^/]+/stdin\n";
+        QTest::newRow("verify of a FIFO: compared, the FIFO opened by its read only")
+            << ""
+            << "verify fifo" << 1 << "^Application region: \\d+ bytes differ";
+    }
+    void fromPipe()
+    {
+        QFETCH(QString, sim);
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        const QByteArray image = writeUpgradeFile();
+        const QByteArray file = fileContents("fw.upg");
+        const bool fifo = arguments.endsWith("fifo");
+        QVERIFY(QDir().mkdir("tmp") && ::mkfifo("fifo", 0600) == 0);
+        // A reader's close is told apart from the writer's, and two in a row would be told as
+        // one only without an open between them.
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(inotify_add_watch(watch, "fifo", IN_OPEN | IN_CLOSE_NOWRITE) >= 0);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TMPDIR", QDir::current().filePath("tmp"));
+        process.setProcessEnvironment(environment);
+        process.start(TQ470_SIM,
+                      ("--state dev --reenumerate-ms 50 " + sim).split(' ', Qt::SkipEmptyParts) +
+                          QStringList{"--", TQ470_FLASH} + arguments.split(' '));
+        std::thread writer;
+        if (fifo) {
+            // Opened for reading as well, so that the FIFO never waits for a reader.
+            writer = std::thread(writeAllAndClose, ::open("fifo", O_RDWR | O_CLOEXEC), file);
+        } else {
+            process.write(file);
+            process.closeWriteChannel();
+        }
+        const bool finished = process.waitForFinished(ProcessTimeoutMs);
+        char buffer[4096];
+        int readerCloses = 0;
+        for (ssize_t got; (got = ::read(watch, buffer, sizeof buffer)) > 0;)
+            for (ssize_t at = 0; at < got;
+                 at += ssize_t(sizeof(inotify_event)) +
+                       ssize_t(reinterpret_cast<inotify_event *>(buffer + at)->len))
+                readerCloses +=
+                    reinterpret_cast<inotify_event *>(buffer + at)->mask & IN_CLOSE_NOWRITE ? 1 : 0;
+        ::close(watch);
+        if (fifo) { // whatever the command left unread, so that the writer ends
+            const int rest = ::open("fifo", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            ::fcntl(rest, F_SETFL, 0);
+            while (::read(rest, buffer, sizeof buffer) > 0) {
+            }
+            ::close(rest);
+            writer.join();
+        }
+        QVERIFY(finished);
+        verifyMatches(process.readAllStandardOutput(), out);
+        QCOMPARE(process.exitCode(), exitCode);
+        QCOMPARE(readerCloses, fifo ? 1 : 0);
+        QCOMPARE(QDir("tmp").entryList({"tq470-flash-*"}, QDir::AllEntries | QDir::Hidden),
+                 QStringList());
+        const QStringList devices = QDir("dev").entryList({"4*"}, QDir::Dirs) << ".";
+        for (const QString &device : devices)
+            if (exitCode == 0 && QFile::exists("dev/" + device + "/internal.bin"))
+                QCOMPARE(fileContents("dev/" + device + "/internal.bin")
+                             .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize),
+                         UpgradeFile::applicationPart(image));
     }
 
     // With --all the stop reaches every device's process; each says how far it got.
