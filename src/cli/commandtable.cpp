@@ -38,16 +38,17 @@ const CommandTable::Entry CommandTable::commands[] = {
      [](const Context &c) {
          return ConversionCommands(c.out, c.err).createUpg(c.arguments.at(0), c.arguments.at(1));
      }},
-    {"hex2bin", "IN.hex OUT.bin START END", FillOption,
+    {"hex2bin", "IN.hex OUT.bin START END", FillOption | AllowEmptyOption,
      "Convert the window START..END (inclusive) of an Intel HEX file into a binary of "
      "END-START+1 bytes.",
      [](const Context &c) {
-         return ConversionCommands(c.out, c.err).hex2bin(c.arguments, c.fill);
+         return ConversionCommands(c.out, c.err).hex2bin(c.arguments, c.fill, c.allowEmpty);
      }},
-    {"boot-image", "BOOT.hex OUT.bin", ProductionSerialOption,
+    {"boot-image", "BOOT.hex OUT.bin", ProductionSerialOption | AllowEmptyOption,
      "Make a bootloader image with a production serial.",
      [](const Context &c) {
-         return BootImageCommand(c.out, c.err).run(c.arguments.at(0), c.arguments.at(1), c.serial);
+         return BootImageCommand(c.out, c.err)
+             .run(c.arguments.at(0), c.arguments.at(1), c.serial, c.allowEmpty);
      }},
     {"read", "ADDRESS LENGTH", DeviceChoice, "Dump device memory.",
      [](const Context &c) {

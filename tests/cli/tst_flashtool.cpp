@@ -103,7 +103,7 @@ private Q_SLOTS:
         QVERIFY(write("app.hex", IntelHexText::file(0x08003FFC, IntelHexText::pattern(16))));
         QVERIFY(write("bad.hex", ":0400000001020304F0\n") && write("bad.upg", "wrong"));
         QVERIFY(write("end.hex", ":00000001FF\n"));
-        QVERIFY(write("sixteen.bin", "0123456789ABCDEF"));
+        QVERIFY(write("sixteen.bin", "0123456789ABCDEF") && write("empty.bin", ""));
         writeUpgradeFile("good.upg");
     }
 
@@ -143,8 +143,10 @@ private Q_SLOTS:
         row("help upgrade: its arguments and options", Direct, "help upgrade", 0, none,
             upgradeHelp);
         row("upgrade --help: the same", Direct, "upgrade --help", 0, none, upgradeHelp);
-        row("hex2bin --help: --fill, not boot-image's --serial", Direct, "hex2bin --help", 0, none,
-            "^(?!.*--serial)Usage: tq470-flash hex2bin \\[options\\] IN.hex .*--fill <BYTE>");
+        row("hex2bin --help: --fill and --allow-empty, not boot-image's --serial", Direct,
+            "hex2bin --help", 0, none,
+            "^(?!.*--serial)Usage: tq470-flash hex2bin \\[options\\] IN.hex .*--fill <BYTE>.*"
+            "--allow-empty  Write the output even when the HEX file holds no data");
         row("info --help: its options, --serial and --json among them", Direct, "info --help", 0,
             none, "^Usage: tq470-flash info \\[options\\]\n.*--serial <SERIAL>.*--json");
         row("help: every command", Direct, "help", 0, none,
@@ -219,6 +221,11 @@ private Q_SLOTS:
             {"dev/external.bin ff ff343434ff"});
         row("write-ext-bin: written at 0 and verified", "", "write-ext-bin sixteen.bin", 0, none,
             "^Write OK\n$", {"dev/external.bin 0c 437a95b8", "dev/external.bin 10 ffffffff"});
+        row("write-ext-bin of an empty file: refused before the device", "",
+            "write-ext-bin empty.bin", 6,
+            fails("empty.bin is empty, but an external flash image holds at least one word of 4 "
+                  "bytes; check that it is the right file"),
+            none, {"dev/external.bin 0 ffffffff"});
         row("write-ext-bin read back differs", "--fault corrupt:request=0x05:nth=1",
             "write-ext-bin sixteen.bin", 1,
             fails("the external flash read back differs from sixteen.bin; write it again.*"));
@@ -250,8 +257,8 @@ private Q_SLOTS:
         row("hex2bin: hexadecimal window, default fill 0", Direct,
             "hex2bin app.hex w.bin 0x08003FFA 0x08003ffd", 0, none, none,
             {"w.bin size 4", "w.bin 0 00000108"});
-        row("hex2bin: decimal window, fill 010 is ten", Direct,
-            "hex2bin app.hex w.bin 134234106 134234107 --fill 010", 0, none, none,
+        row("hex2bin --allow-empty: decimal window the file gives no data, fill 010 is ten", Direct,
+            "hex2bin app.hex w.bin 134234106 134234107 --fill 010 --allow-empty", 0, none, none,
             {"w.bin size 2", "w.bin 0 0a0a"});
         row("hex2bin of a missing file", Direct, "hex2bin no.hex w.bin 0 1", 6,
             fails("cannot open no.hex: No such file or directory"), none, {"w.bin absent"});
@@ -263,10 +270,35 @@ private Q_SLOTS:
         row("boot-image --serial with month 13", Direct,
             "boot-image app.hex b.bin --serial 261305001", 2,
             "^tq470-flash: the serial '261305001' is not YYMMDDNNN", none, {"b.bin absent"});
-        row("boot-image of an end record only: warned, written", Direct,
-            "boot-image end.hex b.bin --serial 261205001", 0, fails("warning: end.hex holds no "
-            "data for 0x08000000..0x08003fff, so b.bin holds nothing but the serial; .*"),
-            "^Serial: ", {"b.bin size 16384"});
+        const QString empty = "%1 holds no data for %2, so %3; nothing was written. Check %4, or "
+                              "give --allow-empty to write it anyway";
+        row("boot-image of an end record only: refused, nothing written", Direct,
+            "boot-image end.hex b.bin --serial 261205001", 6,
+            fails(empty.arg("end.hex", "0x08000000..0x08003fff",
+                            "b.bin would hold nothing but "
+                            "the serial",
+                            "that it is the bootloader's HEX file")),
+            none, {"b.bin absent"});
+        row("boot-image --allow-empty of an end record only: the serial in erased flash", Direct,
+            "boot-image end.hex b.bin --serial 261205001 --allow-empty", 0, none,
+            "^Serial: 261205001\nBootloader image: b.bin\n$",
+            {"b.bin size 16384", "b.bin 0 ffffffff", "b.bin 3fee ffff323631323035303031ff"});
+        row("hex2bin of a window the HEX file gives no data: refused, the output kept", Direct,
+            "hex2bin app.hex sixteen.bin 0x20000000 0x200000FF --fill 0xA5", 6,
+            fails(empty.arg("app.hex", "0x20000000..0x200000ff",
+                            "sixteen.bin would hold nothing "
+                            "but the fill byte 0xa5",
+                            "the HEX file and the window")),
+            none, {"sixteen.bin size 16"});
+        row("create-upg of a HEX file without an application: refused, nothing written", Direct,
+            "create-upg end.hex fw.upg", 6,
+            fails("end.hex holds no data for 0x08004000..0x0803ffff, so fw.upg would erase the "
+                  "device's application; nothing was written. Check that it is the firmware's "
+                  "HEX file"),
+            none, {"fw.upg absent"});
+        row("create-upg takes no --allow-empty", Direct, "create-upg end.hex fw.upg --allow-empty",
+            2, usage("create-upg takes no option 'allow-empty'", " create-upg"), none,
+            {"fw.upg absent"});
         row("upgrade --all with --serial", Direct, "upgrade --all good.upg --serial 1", 2,
             usage("--all upgrades every device; it takes no --serial", " upgrade"));
         row("upgrade --all --debug: passed on to every device's process", "--devices 2",
