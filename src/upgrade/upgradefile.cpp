@@ -20,26 +20,12 @@ QByteArray textItem(const char *text)
     return item;
 }
 
-// Up to length bytes, fewer only where the file ends: a pipe may deliver them in pieces.
-QByteArray readUpTo(QFile &file, qint64 length)
-{
-    QByteArray bytes;
-    bytes.reserve(length);
-    while (bytes.size() < length) {
-        const QByteArray piece = file.read(length - bytes.size());
-        if (piece.isEmpty())
-            break;
-        bytes += piece;
-    }
-    return bytes;
-}
-
 // True when the file continues with exactly the stored form of text. Only as many bytes as
 // that form has are read, so a text claiming any length costs no memory.
 bool readText(QFile &file, const char *text)
 {
     const QByteArray expected = textItem(text);
-    return readUpTo(file, expected.size()) == expected;
+    return file.read(expected.size()) == expected;
 }
 
 } // namespace
@@ -48,7 +34,8 @@ UpgradeFile::Status UpgradeFile::read(const QString &fileName)
 {
     m_image.clear();
     // Unbuffered, so that nothing past the declared image length is taken from a pipe before
-    // that length has been checked.
+    // that length has been checked. A read from a pipe waits for as many bytes as it asks
+    // for, or for the pipe's end.
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return Status::WrongHeader;
@@ -68,7 +55,7 @@ UpgradeFile::Status UpgradeFile::read(const QString &fileName)
     if (stream.status() != QDataStream::Ok || declared == NullItemLength ||
         declared < quint32(ImageSize))
         return Status::WrongSize;
-    const QByteArray image = readUpTo(file, ImageSize);
+    const QByteArray image = file.read(ImageSize);
     const qint64 rest = qint64(declared) - ImageSize;
     if (image.size() != ImageSize || file.skip(rest) != rest)
         return Status::WrongSize;
