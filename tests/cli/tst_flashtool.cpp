@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -515,6 +514,11 @@ private Q_SLOTS:
         // one only without an open between them.
         const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         QVERIFY(inotify_add_watch(watch, "fifo", IN_OPEN | IN_CLOSE_NOWRITE) >= 0);
+        // The whole file waits in the FIFO, held open for reading as well, so that neither end
+        // waits for the other.
+        const int held = ::open("fifo", O_RDWR | O_CLOEXEC);
+        QVERIFY(::fcntl(held, F_SETPIPE_SZ, 2 * file.size()) > 0);
+        QCOMPARE(::write(held, file.constData(), size_t(file.size())), ssize_t(file.size()));
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TMPDIR", QDir::current().filePath("tmp"));
@@ -522,11 +526,7 @@ private Q_SLOTS:
         process.start(TQ470_SIM,
                       ("--state dev --reenumerate-ms 50 " + sim).split(' ', Qt::SkipEmptyParts) +
                           QStringList{"--", TQ470_FLASH} + arguments.split(' '));
-        std::thread writer;
-        if (fifo) {
-            // Opened for reading as well, so that the FIFO never waits for a reader.
-            writer = std::thread(writeAllAndClose, ::open("fifo", O_RDWR | O_CLOEXEC), file);
-        } else {
+        if (!fifo) {
             process.write(file);
             process.closeWriteChannel();
         }
@@ -540,14 +540,7 @@ private Q_SLOTS:
                 readerCloses +=
                     reinterpret_cast<inotify_event *>(buffer + at)->mask & IN_CLOSE_NOWRITE ? 1 : 0;
         ::close(watch);
-        if (fifo) { // whatever the command left unread, so that the writer ends
-            const int rest = ::open("fifo", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            ::fcntl(rest, F_SETFL, 0);
-            while (::read(rest, buffer, sizeof buffer) > 0) {
-            }
-            ::close(rest);
-            writer.join();
-        }
+        ::close(held);
         QVERIFY(finished);
         verifyMatches(process.readAllStandardOutput(), out);
         QCOMPARE(process.exitCode(), exitCode);
