@@ -228,17 +228,21 @@ int UpgradeAll::checkFile(const QString &fileName)
                 QStringLiteral("%1 is no upgrade file: Wrong file size").arg(fileName));
 }
 
-// A pipe can be read once only: the devices' processes then get a private copy of what was read
-// here, which lives as long as this run.
+// The devices' processes open the file by its name, which must name the same file for them: a
+// regular file, but none of the names through which a process sees its own open files
+// (/dev/stdin, /dev/fd/N, /proc/self/fd/N). Otherwise, a pipe above all, which can be read once
+// only, they get a private copy of what was read here, which lives as long as this run.
 int UpgradeAll::passOn(const QString &fileName, const UpgradeFile &upgradeFile)
 {
     childFileName = fileName;
-    if (QFileInfo(fileName).isFile())
+    const QFileInfo file(fileName);
+    if (file.isFile() && !file.absoluteFilePath().startsWith(QLatin1String("/dev/")) &&
+        !file.absoluteFilePath().startsWith(QLatin1String("/proc/")))
         return ExitStatus::Done;
     fileCopy = std::make_unique<QTemporaryDir>(
         QDir(QDir::tempPath()).filePath(QLatin1String(FileCopyDirectory)));
     QString error = fileCopy->errorString();
-    childFileName = fileCopy->filePath(QFileInfo(fileName).fileName());
+    childFileName = fileCopy->filePath(file.fileName());
     if (fileCopy->isValid() && UpgradeFile::write(childFileName, upgradeFile.plainImage(), &error))
         return ExitStatus::Done;
     return fail(ExitStatus::Failed,

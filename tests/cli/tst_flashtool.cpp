@@ -482,28 +482,34 @@ private Q_SLOTS:
     }
 
     // An upgrade file from a pipe or a FIFO is read once; the devices' processes of --all read
-    // a private copy, which is gone when the run ends.
+    // a private copy of it, or of a file named as this process's own standard input, which is
+    // gone when the run ends.
     void fromPipe_data()
     {
         QTest::addColumn<QString>("sim");
         QTest::addColumn<QString>("arguments"); // "fifo": a FIFO this test writes the file into
+        QTest::addColumn<bool>("stdinFile");    // standard input the file itself, not a pipe
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("out");
+        const QString copied = "(\n|^)470000002: [^\n]*/tmp/tq470-flash-[^/]+/stdin\n";
         QTest::newRow("cat fw.upg | upgrade /dev/stdin")
             << ""
-            << "upgrade /dev/stdin" << 0 << "^/dev/stdin\n470000001b\n";
+            << "upgrade /dev/stdin" << false << 0 << "^/dev/stdin\n470000001b\n";
         QTest::newRow("cat fw.upg | upgrade --all /dev/stdin: each process reads the copy")
             << "--devices 2"
-            << "upgrade --all /dev/stdin" << 0
-            << "(\n|^)470000002: [^\n]*/tmp/tq470-flash-[^/]+/stdin\n";
+            << "upgrade --all /dev/stdin" << false << 0 << copied;
+        QTest::newRow("upgrade --all /dev/stdin < fw.upg: each process reads the copy")
+            << "--devices 2"
+            << "upgrade --all /dev/stdin" << true << 0 << copied;
         QTest::newRow("verify of a FIFO: compared, the FIFO opened by its read only")
             << ""
-            << "verify fifo" << 1 << "^Application region: \\d+ bytes differ";
+            << "verify fifo" << false << 1 << "^Application region: \\d+ bytes differ";
     }
     void fromPipe()
     {
         QFETCH(QString, sim);
         QFETCH(QString, arguments);
+        QFETCH(bool, stdinFile);
         QFETCH(int, exitCode);
         QFETCH(QString, out);
         const QByteArray image = writeUpgradeFile();
@@ -523,10 +529,12 @@ private Q_SLOTS:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TMPDIR", QDir::current().filePath("tmp"));
         process.setProcessEnvironment(environment);
+        if (stdinFile)
+            process.setStandardInputFile("fw.upg");
         process.start(TQ470_SIM,
                       ("--state dev --reenumerate-ms 50 " + sim).split(' ', Qt::SkipEmptyParts) +
                           QStringList{"--", TQ470_FLASH} + arguments.split(' '));
-        if (!fifo) {
+        if (!fifo && !stdinFile) {
             process.write(file);
             process.closeWriteChannel();
         }
