@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and running the tool needs on Debian 12; with --tests also what the
-# test suite needs beyond that (clang and its libFuzzer runtime for the fuzz harnesses; the
-# validators, dpkg-shlibdeps and lintian for the installation and package checks).
+# test suite needs beyond that (clang, its libFuzzer runtime and the LLVM coverage tools for the
+# fuzz harnesses; the validators, dpkg-shlibdeps and lintian for the installation and package
+# checks).
 set -euo pipefail
 
 packages=(
@@ -12,7 +13,7 @@ packages=(
     xvfb xauth imagemagick xdotool twm
 )
 if [ "${1:-}" = --tests ]; then
-    packages+=(clang-14 libclang-rt-14-dev
+    packages+=(clang-14 libclang-rt-14-dev llvm-14
         desktop-file-utils appstream dpkg-dev lintian)
 fi
 

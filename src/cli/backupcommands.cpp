@@ -2,6 +2,7 @@
 
 #include "bootloaderprotocol.h"
 #include "bootloaderreset.h"
+#include "commandtable.h"
 #include "connectreport.h"
 #include "deviceidentity.h"
 #include "exitstatus.h"
@@ -85,12 +86,9 @@ int BackupCommands::save(const QString &address, const QString &length, const QS
 
 int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
 {
-    QFile probe(fileName);
-    if (!probe.open(QIODevice::ReadOnly))
-        return ExitStatus::report(
-            err, ExitStatus::BadInput,
-            QStringLiteral("cannot open %1: %2").arg(fileName, probe.errorString()));
-    probe.close();
+    QString unreadable;
+    if (!CommandTable::checkReadable(fileName, &unreadable))
+        return ExitStatus::report(err, ExitStatus::BadInput, unreadable);
     UpgradeFile file;
     if (file.read(fileName) != UpgradeFile::Status::Ok)
         return ExitStatus::report(err, ExitStatus::BadInput,

@@ -13,7 +13,7 @@
 BootImageCommand::BootImageCommand(QTextStream &out, QTextStream &err) : out(out), err(err) {}
 
 int BootImageCommand::run(const QString &hexFileName, const QString &outFileName,
-                          const QString &serial)
+                          const QString &serial, bool allowEmpty)
 {
     const QString productionSerial =
         serial.isNull() ? ProductionSerial::preselected(QDate::currentDate()) : serial;
@@ -33,15 +33,17 @@ int BootImageCommand::run(const QString &hexFileName, const QString &outFileName
             err, ExitStatus::BadInput,
             ConversionCommands::conversionFailureText(hexFileName, result, report));
 
+    if (!report.windowHasData && !allowEmpty)
+        return ExitStatus::report(
+            err, ExitStatus::BadInput,
+            ConversionCommands::noDataRefusal(
+                hexFileName, BootImageBuilder::WindowStart, BootImageBuilder::WindowEnd,
+                QStringLiteral("%1 would hold nothing but the serial").arg(outFileName),
+                QStringLiteral("that it is the bootloader's HEX file")));
+
     if (!BootImageBuilder::write(outFileName, image, &error))
         return ExitStatus::report(err, ExitStatus::Failed,
                                   QStringLiteral("cannot write %1: %2").arg(outFileName, error));
-    if (!report.windowHasData) {
-        CommandTable::warn(
-            err, ConversionCommands::noDataWarning(
-                     hexFileName, BootImageBuilder::WindowStart, BootImageBuilder::WindowEnd,
-                     QStringLiteral("%1 holds nothing but the serial").arg(outFileName)));
-    }
 
     out << "Serial: " << productionSerial << '\n' << "Bootloader image: " << outFileName << '\n';
     out.flush();

@@ -12,7 +12,11 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <cerrno>
+#include <cstring>
 #include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // In the order the general help lists them.
 const CommandTable::Entry CommandTable::commands[] = {
@@ -34,16 +38,17 @@ const CommandTable::Entry CommandTable::commands[] = {
      [](const Context &c) {
          return ConversionCommands(c.out, c.err).createUpg(c.arguments.at(0), c.arguments.at(1));
      }},
-    {"hex2bin", "IN.hex OUT.bin START END", FillOption,
+    {"hex2bin", "IN.hex OUT.bin START END", FillOption | AllowEmptyOption,
      "Convert the window START..END (inclusive) of an Intel HEX file into a binary of "
      "END-START+1 bytes.",
      [](const Context &c) {
-         return ConversionCommands(c.out, c.err).hex2bin(c.arguments, c.fill);
+         return ConversionCommands(c.out, c.err).hex2bin(c.arguments, c.fill, c.allowEmpty);
      }},
-    {"boot-image", "BOOT.hex OUT.bin", ProductionSerialOption,
+    {"boot-image", "BOOT.hex OUT.bin", ProductionSerialOption | AllowEmptyOption,
      "Make a bootloader image with a production serial.",
      [](const Context &c) {
-         return BootImageCommand(c.out, c.err).run(c.arguments.at(0), c.arguments.at(1), c.serial);
+         return BootImageCommand(c.out, c.err)
+             .run(c.arguments.at(0), c.arguments.at(1), c.serial, c.allowEmpty);
      }},
     {"read", "ADDRESS LENGTH", DeviceChoice, "Dump device memory.",
      [](const Context &c) {
@@ -117,6 +122,16 @@ QString CommandTable::cannotOpen(const QString &fileName, const QString &reason)
 
 bool CommandTable::checkReadable(const QString &fileName, QString *error)
 {
+    // Opening a FIFO waits for its writer, and closing it again before the real read would
+    // leave that writer without a reader: a pipe is only asked whether it may be read.
+    const QByteArray path = QFile::encodeName(fileName);
+    struct stat status = {};
+    if (::stat(path.constData(), &status) == 0 && S_ISFIFO(status.st_mode)) {
+        if (::access(path.constData(), R_OK) == 0)
+            return true;
+        *error = cannotOpen(fileName, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
     QFile file(fileName);
     if (file.open(QIODevice::ReadOnly))
         return true;

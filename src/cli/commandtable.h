@@ -29,6 +29,8 @@ public:
         AllDevicesOption = 1u << 4,
         // --reset-timeout: the command resets the device into its bootloader.
         ResetOption = 1u << 5,
+        // --allow-empty: write a converted window even when the HEX file gave it no data.
+        AllowEmptyOption = 1u << 6,
     };
 
     // What an action gets: its arguments, its options' values, and where to write.
@@ -45,6 +47,7 @@ public:
         int waitMs = 0;            // --wait in milliseconds; 0 when not given
         int resetDeadlineMs = 0;   // --reset-timeout in milliseconds; 0 when not given
         bool allDevices = false;   // --all
+        bool allowEmpty = false;   // --allow-empty
         // --debug and --reset-timeout as given, for the tq470-flash processes a command starts.
         QStringList passedOn;
         QJsonObject *jsonReport = nullptr; // --json's document; null without --json
@@ -92,7 +95,8 @@ public:
     static void warn(QTextStream &err, const QString &message);
     // "cannot open FILE: REASON".
     static QString cannotOpen(const QString &fileName, const QString &reason);
-    // cannotOpen into *error when fileName cannot be opened for reading.
+    // cannotOpen into *error when fileName cannot be opened for reading. A pipe or FIFO is not
+    // opened, so that its contents are left whole for the one read that follows.
     static bool checkReadable(const QString &fileName, QString *error);
 
 private:

@@ -30,6 +30,7 @@ void preferLargePages(QByteArray &buffer)
 constexpr int HexBase = 16;
 constexpr int DecimalBase = 10;
 constexpr int ChecksumDigits = 8;
+constexpr int ByteDigits = 2;
 const QLatin1String HexPrefix("0x");
 constexpr int AddressDigits = 8;
 
@@ -67,18 +68,19 @@ int ConversionCommands::createUpg(const QString &hexFileName, const QString &upg
     if (result != HexToBinOk)
         return conversionFailed(hexFileName, result, application);
 
+    // The external window lies inside the application's, so an empty application window is
+    // the one thing to say.
+    if (!application.windowHasData)
+        return ExitStatus::report(
+            err, ExitStatus::BadInput,
+            noDataText(hexFileName, UpgradeImageBuilder::ApplicationWindowStart,
+                       UpgradeImageBuilder::ApplicationWindowEnd,
+                       QStringLiteral("%1 would erase the device's application").arg(upgFileName)) +
+                QStringLiteral("; nothing was written. Check that it is the firmware's HEX file"));
     if (!UpgradeFile::write(upgFileName, image, &error))
         return ExitStatus::report(err, ExitStatus::Failed,
                                   QStringLiteral("cannot write %1: %2").arg(upgFileName, error));
-    // The external window lies inside the application's: an empty application window is
-    // warned about once.
-    if (!application.windowHasData)
-        CommandTable::warn(
-            err,
-            noDataWarning(hexFileName, UpgradeImageBuilder::ApplicationWindowStart,
-                          UpgradeImageBuilder::ApplicationWindowEnd,
-                          QStringLiteral("the application in %1 is all zeros").arg(upgFileName)));
-    else if (!external.windowHasData)
+    if (!external.windowHasData)
         CommandTable::warn(
             err,
             noDataWarning(
@@ -99,10 +101,11 @@ int ConversionCommands::createUpg(const QString &hexFileName, const QString &upg
     return ExitStatus::Done;
 }
 
-int ConversionCommands::hex2bin(const QStringList &args, const QString &fill)
+int ConversionCommands::hex2bin(const QStringList &args, const QString &fill, bool allowEmpty)
 {
     if (args.size() != Hex2binArguments)
-        return usage(QStringLiteral("hex2bin takes IN.hex OUT.bin START END [--fill BYTE]"));
+        return usage(QStringLiteral("hex2bin takes IN.hex OUT.bin START END [--fill BYTE] "
+                                    "[--allow-empty]"));
     const QString &hexFileName = args.at(0);
     const QString &binFileName = args.at(1);
 
@@ -142,6 +145,14 @@ int ConversionCommands::hex2bin(const QStringList &args, const QString &fill)
     const int result = HexToBin(hexFileName, window.data(), quint32(start), quint32(end), &report);
     if (result != HexToBinOk)
         return conversionFailed(hexFileName, result, report);
+    if (!report.windowHasData && !allowEmpty)
+        return ExitStatus::report(
+            err, ExitStatus::BadInput,
+            noDataRefusal(hexFileName, quint32(start), quint32(end),
+                          QStringLiteral("%1 would hold nothing but the fill byte 0x%2")
+                              .arg(binFileName)
+                              .arg(fillByte, ByteDigits, HexBase, QLatin1Char('0')),
+                          QStringLiteral("the HEX file and the window")));
 
     if (!writeWhole(binFileName, window, &error))
         return ExitStatus::report(err, ExitStatus::Failed,
@@ -171,12 +182,29 @@ QString ConversionCommands::conversionFailureText(const QString &hexFileName, in
         .arg(HexToBinResultText(result));
 }
 
+QString ConversionCommands::noDataText(const QString &hexFileName, quint32 windowStart,
+                                       quint32 windowEnd, const QString &consequence)
+{
+    return QStringLiteral("%1 holds no data for %2..%3, so %4")
+        .arg(hexFileName, hexAddress(windowStart), hexAddress(windowEnd), consequence);
+}
+
 QString ConversionCommands::noDataWarning(const QString &hexFileName, quint32 windowStart,
                                           quint32 windowEnd, const QString &consequence)
 {
-    return QStringLiteral("warning: %1 holds no data for %2..%3, so %4; check that it is the "
-                          "right HEX file")
-        .arg(hexFileName, hexAddress(windowStart), hexAddress(windowEnd), consequence);
+    return QStringLiteral("warning: ") +
+           noDataText(hexFileName, windowStart, windowEnd, consequence) +
+           QStringLiteral("; check that it is the right HEX file");
+}
+
+QString ConversionCommands::noDataRefusal(const QString &hexFileName, quint32 windowStart,
+                                          quint32 windowEnd, const QString &consequence,
+                                          const QString &toCheck)
+{
+    return noDataText(hexFileName, windowStart, windowEnd, consequence) +
+           QStringLiteral("; nothing was written. Check %1, or give --allow-empty to write it "
+                          "anyway")
+               .arg(toCheck);
 }
 
 int ConversionCommands::usage(const QString &message)

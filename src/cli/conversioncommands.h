@@ -10,9 +10,11 @@
 
 // The file conversions of tq470-flash, which need no device:
 //   create-upg FIRMWARE.hex OUT.upg   the window's CreateUpg without its dialogs
-//   hex2bin IN.hex OUT.bin START END [--fill BYTE]
+//   hex2bin IN.hex OUT.bin START END [--fill BYTE] [--allow-empty]
 // Each returns FlashTool's exit code. A failed command writes no output file and leaves an
-// existing one as it was.
+// existing one as it was. Unlike the window, neither writes an output that no byte of the HEX
+// file reached (create-upg: no application; hex2bin: without --allow-empty): in a script that
+// is a wrong file or a mistyped window, and what it would write looks like a good result.
 class ConversionCommands
 {
 public:
@@ -30,15 +32,21 @@ public:
 
     // args: IN.hex OUT.bin START END. START and END (inclusive) and the fill byte are
     // hexadecimal with "0x" or decimal; a null fill means the default.
-    int hex2bin(const QStringList &args, const QString &fill);
+    int hex2bin(const QStringList &args, const QString &fill, bool allowEmpty);
 
     // What a technician is told when hexFileName cannot be converted: the file, the line and
     // what is wrong with it, and what to do. The converter's code goes to the debug output.
     static QString conversionFailureText(const QString &hexFileName, int result,
                                          const HexToBinReport &report);
-    // The warning for a window of an image that no data byte of hexFileName fell in.
+    // What is said of a window of an image that no data byte of hexFileName fell in: the
+    // file, the window and the consequence; as a warning, or as the refusal that --allow-empty
+    // overrides, naming toCheck.
+    static QString noDataText(const QString &hexFileName, quint32 windowStart, quint32 windowEnd,
+                              const QString &consequence);
     static QString noDataWarning(const QString &hexFileName, quint32 windowStart, quint32 windowEnd,
                                  const QString &consequence);
+    static QString noDataRefusal(const QString &hexFileName, quint32 windowStart, quint32 windowEnd,
+                                 const QString &consequence, const QString &toCheck);
 
 private:
     int conversionFailed(const QString &hexFileName, int result, const HexToBinReport &report);

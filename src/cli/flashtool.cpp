@@ -30,6 +30,7 @@ constexpr char JsonName[] = "json";
 constexpr char AllDevicesName[] = "all";
 constexpr char SerialName[] = "serial";
 constexpr char FillName[] = "fill";
+constexpr char AllowEmptyName[] = "allow-empty";
 // The arguments and option values the number notes speak of.
 constexpr char NumberArguments[] = "\\b(ADDRESS|LENGTH|DATA|PATTERN|START|END|BYTE)\\b";
 constexpr int HelpColumn = 33; // where a command's summary starts in the general help
@@ -59,6 +60,11 @@ QList<QCommandLineOption> commandOptions(unsigned options)
             QString::fromLatin1(FillName),
             QStringLiteral("The byte for addresses the file leaves out (default 0)."),
             QStringLiteral("BYTE")));
+    if (options & CommandTable::AllowEmptyOption)
+        list.append(QCommandLineOption(
+            QString::fromLatin1(AllowEmptyName),
+            QStringLiteral("Write the output even when the HEX file holds no data for its "
+                           "window (refused otherwise).")));
     if (options & CommandTable::ProductionSerialOption)
         list.append(QCommandLineOption(
             QString::fromLatin1(SerialName),
@@ -273,6 +279,8 @@ int FlashTool::runEntry(const Entry &entry, const QStringList &arguments, const 
     context.fill = value(FillName, CommandTable::FillOption);
     context.allDevices = (entry.options & CommandTable::AllDevicesOption) &&
                          commandParser.isSet(QString::fromLatin1(AllDevicesName));
+    context.allowEmpty = (entry.options & CommandTable::AllowEmptyOption) &&
+                         commandParser.isSet(QString::fromLatin1(AllowEmptyName));
     if (context.allDevices && commandParser.isSet(QString::fromLatin1(SerialName)))
         return usage(err, QStringLiteral("--all upgrades every device; it takes no --serial"),
                      command);

@@ -251,6 +251,10 @@ int ServiceCommands::deviceFailure(USBTQ470 &device, const QString &what, const 
 
 QString ServiceCommands::imageLengthText(const QString &fileName, int length)
 {
+    if (length == 0)
+        return QStringLiteral("%1 is empty, but an external flash image holds at least one word "
+                              "of 4 bytes; check that it is the right file")
+            .arg(fileName);
     return QStringLiteral("%1 holds %2 bytes, but an external flash image must be a multiple of "
                           "4 bytes long; pad it to the next multiple of 4")
         .arg(fileName)

@@ -1,15 +1,18 @@
 #include "upgradeall.h"
 
 #include "attacheddevices.h"
+#include "commandtable.h"
 #include "connectreport.h"
 #include "exitstatus.h"
 #include "stopsignals.h"
 #include "upgradefile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
 #include <QSet>
@@ -25,6 +28,7 @@ constexpr int DeviceColumn = 9;
 constexpr int SerialColumn = 11;
 constexpr int ResultColumn = 16; // "access-refused" and two blanks
 constexpr int SecondsDecimals = 1;
+constexpr char FileCopyDirectory[] = "tq470-flash-XXXXXX";
 
 // The text after the program's name, for a line that has it.
 QString withoutProgramName(const QString &line)
@@ -163,7 +167,7 @@ int UpgradeAll::run(const QString &fileName, int waitMs, const QStringList &pass
                                  loop.quit();
                          });
         ++running;
-        start(*c, fileName, passedOn);
+        start(*c, childFileName, passedOn);
     }
     if (running > 0)
         loop.exec();
@@ -204,15 +208,13 @@ int UpgradeAll::run(const QString &fileName, int waitMs, const QStringList &pass
 // Every device would fail on a bad file alike: told once, before anything starts.
 int UpgradeAll::checkFile(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(ExitStatus::BadInput,
-                    QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString()));
-    file.close();
+    QString unreadable;
+    if (!CommandTable::checkReadable(fileName, &unreadable))
+        return fail(ExitStatus::BadInput, unreadable);
     UpgradeFile upgradeFile;
     switch (upgradeFile.read(fileName)) {
     case UpgradeFile::Status::Ok:
-        return ExitStatus::Done;
+        return passOn(fileName, upgradeFile);
     case UpgradeFile::Status::WrongHeader:
         return fail(ExitStatus::BadInput,
                     QStringLiteral("%1 is no upgrade file: Wrong file header").arg(fileName));
@@ -224,6 +226,28 @@ int UpgradeAll::checkFile(const QString &fileName)
     }
     return fail(ExitStatus::BadInput,
                 QStringLiteral("%1 is no upgrade file: Wrong file size").arg(fileName));
+}
+
+// The devices' processes open the file by its name, which must name the same file for them: a
+// regular file, but none of the names through which a process sees its own open files
+// (/dev/stdin, /dev/fd/N, /proc/self/fd/N). Otherwise, a pipe above all, which can be read once
+// only, they get a private copy of what was read here, which lives as long as this run.
+int UpgradeAll::passOn(const QString &fileName, const UpgradeFile &upgradeFile)
+{
+    childFileName = fileName;
+    const QFileInfo file(fileName);
+    if (file.isFile() && !file.absoluteFilePath().startsWith(QLatin1String("/dev/")) &&
+        !file.absoluteFilePath().startsWith(QLatin1String("/proc/")))
+        return ExitStatus::Done;
+    fileCopy = std::make_unique<QTemporaryDir>(
+        QDir(QDir::tempPath()).filePath(QLatin1String(FileCopyDirectory)));
+    QString error = fileCopy->errorString();
+    childFileName = fileCopy->filePath(file.fileName());
+    if (fileCopy->isValid() && UpgradeFile::write(childFileName, upgradeFile.plainImage(), &error))
+        return ExitStatus::Done;
+    return fail(ExitStatus::Failed,
+                QStringLiteral("cannot keep a copy of %1 for the devices' processes: %2")
+                    .arg(fileName, error));
 }
 
 void UpgradeAll::start(Child &child, const QString &fileName, const QStringList &passedOn)

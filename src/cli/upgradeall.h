@@ -7,10 +7,13 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
 #include <memory>
+
+class UpgradeFile;
 
 // "tq470-flash upgrade --all FILE.upg": every attached Tq470 upgraded at the same time, each by
 // a tq470-flash process of its own that selects it by its whole serial (the device lock is per
@@ -43,6 +46,7 @@ private:
     struct Child;
 
     int checkFile(const QString &fileName);
+    int passOn(const QString &fileName, const UpgradeFile &upgradeFile);
     void start(Child &child, const QString &fileName, const QStringList &passedOn);
     void stop();
     void inviteSecondStop();
@@ -54,6 +58,9 @@ private:
 
     QTextStream &out;
     QTextStream &err;
+    // What the devices' processes read: the file named, or the copy of a pipe's contents.
+    QString childFileName;
+    std::unique_ptr<QTemporaryDir> fileCopy;
     QList<std::shared_ptr<Child>> children;
     bool stopping = false;
     // Set once SecondStopAfterMs have passed since the first stop.

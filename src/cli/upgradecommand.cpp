@@ -1,6 +1,7 @@
 #include "upgradecommand.h"
 
 #include "bootloaderprotocol.h"
+#include "commandtable.h"
 #include "connectreport.h"
 #include "exitstatus.h"
 #include "flashtool.h"
@@ -46,10 +47,8 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
 {
     // The worker reports a file it cannot open as a wrong header; the reason is told here,
     // before any device is touched.
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        const QString reason =
-            QStringLiteral("cannot open %1: %2").arg(fileName, file.errorString());
+    QString reason;
+    if (!CommandTable::checkReadable(fileName, &reason)) {
         if (jsonReport) {
             jsonReport->insert(QStringLiteral("file"), fileName);
             jsonReport->insert(QStringLiteral("result"), QStringLiteral("failed"));
@@ -57,7 +56,6 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
         }
         return ExitStatus::report(err, ExitStatus::BadInput, reason);
     }
-    file.close();
 
     QElapsedTimer clock;
     clock.start();

@@ -33,8 +33,11 @@ bool readText(QFile &file, const char *text)
 UpgradeFile::Status UpgradeFile::read(const QString &fileName)
 {
     m_image.clear();
+    // Unbuffered, so that nothing past the declared image length is taken from a pipe before
+    // that length has been checked. A read from a pipe waits for as many bytes as it asks
+    // for, or for the pipe's end.
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return Status::WrongHeader;
     // A text item of any other length, or cut short, would read as another text.
     if (!readText(file, Header))
@@ -42,17 +45,19 @@ UpgradeFile::Status UpgradeFile::read(const QString &fileName)
     if (!readText(file, Version))
         return Status::WrongVersion;
 
-    // The declared image length is checked before any of the image is read: shorter than the
-    // format's, or longer than the file holds, is the wrong size. Only the image's first
-    // ImageSize bytes are read; whatever follows them is never looked at.
+    // The file is read front to back only, never measured, so that a pipe serves as well as a
+    // file. A declared length the format does not allow is refused before any of the image is
+    // read; the image's first ImageSize bytes are kept, the rest of its declared length only
+    // counted, so memory stays bounded whatever the file declares.
     QDataStream stream(&file);
     quint32 declared = 0;
     stream >> declared;
     if (stream.status() != QDataStream::Ok || declared == NullItemLength ||
-        declared < quint32(ImageSize) || file.size() - file.pos() < qint64(declared))
+        declared < quint32(ImageSize))
         return Status::WrongSize;
-    QByteArray image = file.read(ImageSize);
-    if (image.size() != ImageSize)
+    const QByteArray image = file.read(ImageSize);
+    const qint64 rest = qint64(declared) - ImageSize;
+    if (image.size() != ImageSize || file.skip(rest) != rest)
         return Status::WrongSize;
     m_image = image;
     return Status::Ok;

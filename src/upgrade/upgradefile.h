@@ -23,11 +23,12 @@ public:
     static constexpr int ExternalSize = 0x1C000;
     static constexpr int ChecksumSize = 4;
 
-    // Reads and checks the file. A file that cannot be opened or ends before its header has
-    // the wrong header; one that ends inside the version, the wrong version; an image declared
-    // shorter than ImageSize or longer than the file, the wrong size. Only the image's first
-    // ImageSize bytes are read: memory stays bounded whatever length the file declares, and
-    // bytes after them are ignored.
+    // Reads and checks the file, front to back and once, so that it may be a pipe or a FIFO. A
+    // file that cannot be opened or ends before its header has the wrong header; one that ends
+    // inside the version, the wrong version; an image declared shorter than ImageSize (refused
+    // before the image is read) or longer than the file, the wrong size. Only the image's first
+    // ImageSize bytes are kept: memory stays bounded whatever length the file declares, and
+    // bytes after the declared length are never read.
     Status read(const QString &fileName);
 
     // The image as stored (encoded), exactly ImageSize bytes after a successful read.

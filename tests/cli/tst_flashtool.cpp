@@ -11,6 +11,10 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -98,7 +102,7 @@ private Q_SLOTS:
         QVERIFY(write("app.hex", IntelHexText::file(0x08003FFC, IntelHexText::pattern(16))));
         QVERIFY(write("bad.hex", ":0400000001020304F0\n") && write("bad.upg", "wrong"));
         QVERIFY(write("end.hex", ":00000001FF\n"));
-        QVERIFY(write("sixteen.bin", "0123456789ABCDEF"));
+        QVERIFY(write("sixteen.bin", "0123456789ABCDEF") && write("empty.bin", ""));
         writeUpgradeFile("good.upg");
     }
 
@@ -138,8 +142,10 @@ private Q_SLOTS:
         row("help upgrade: its arguments and options", Direct, "help upgrade", 0, none,
             upgradeHelp);
         row("upgrade --help: the same", Direct, "upgrade --help", 0, none, upgradeHelp);
-        row("hex2bin --help: --fill, not boot-image's --serial", Direct, "hex2bin --help", 0, none,
-            "^(?!.*--serial)Usage: tq470-flash hex2bin \\[options\\] IN.hex .*--fill <BYTE>");
+        row("hex2bin --help: --fill and --allow-empty, not boot-image's --serial", Direct,
+            "hex2bin --help", 0, none,
+            "^(?!.*--serial)Usage: tq470-flash hex2bin \\[options\\] IN.hex .*--fill <BYTE>.*"
+            "--allow-empty  Write the output even when the HEX file holds no data");
         row("info --help: its options, --serial and --json among them", Direct, "info --help", 0,
             none, "^Usage: tq470-flash info \\[options\\]\n.*--serial <SERIAL>.*--json");
         row("help: every command", Direct, "help", 0, none,
@@ -214,6 +220,11 @@ private Q_SLOTS:
             {"dev/external.bin ff ff343434ff"});
         row("write-ext-bin: written at 0 and verified", "", "write-ext-bin sixteen.bin", 0, none,
             "^Write OK\n$", {"dev/external.bin 0c 437a95b8", "dev/external.bin 10 ffffffff"});
+        row("write-ext-bin of an empty file: refused before the device", "",
+            "write-ext-bin empty.bin", 6,
+            fails("empty.bin is empty, but an external flash image holds at least one word of 4 "
+                  "bytes; check that it is the right file"),
+            none, {"dev/external.bin 0 ffffffff"});
         row("write-ext-bin read back differs", "--fault corrupt:request=0x05:nth=1",
             "write-ext-bin sixteen.bin", 1,
             fails("the external flash read back differs from sixteen.bin; write it again.*"));
@@ -245,8 +256,8 @@ private Q_SLOTS:
         row("hex2bin: hexadecimal window, default fill 0", Direct,
             "hex2bin app.hex w.bin 0x08003FFA 0x08003ffd", 0, none, none,
             {"w.bin size 4", "w.bin 0 00000108"});
-        row("hex2bin: decimal window, fill 010 is ten", Direct,
-            "hex2bin app.hex w.bin 134234106 134234107 --fill 010", 0, none, none,
+        row("hex2bin --allow-empty: decimal window the file gives no data, fill 010 is ten", Direct,
+            "hex2bin app.hex w.bin 134234106 134234107 --fill 010 --allow-empty", 0, none, none,
             {"w.bin size 2", "w.bin 0 0a0a"});
         row("hex2bin of a missing file", Direct, "hex2bin no.hex w.bin 0 1", 6,
             fails("cannot open no.hex: No such file or directory"), none, {"w.bin absent"});
@@ -258,10 +269,35 @@ private Q_SLOTS:
         row("boot-image --serial with month 13", Direct,
             "boot-image app.hex b.bin --serial 261305001", 2,
             "^tq470-flash: the serial '261305001' is not YYMMDDNNN", none, {"b.bin absent"});
-        row("boot-image of an end record only: warned, written", Direct,
-            "boot-image end.hex b.bin --serial 261205001", 0, fails("warning: end.hex holds no "
-            "data for 0x08000000..0x08003fff, so b.bin holds nothing but the serial; .*"),
-            "^Serial: ", {"b.bin size 16384"});
+        const QString empty = "%1 holds no data for %2, so %3; nothing was written. Check %4, or "
+                              "give --allow-empty to write it anyway";
+        row("boot-image of an end record only: refused, nothing written", Direct,
+            "boot-image end.hex b.bin --serial 261205001", 6,
+            fails(empty.arg("end.hex", "0x08000000..0x08003fff",
+                            "b.bin would hold nothing but "
+                            "the serial",
+                            "that it is the bootloader's HEX file")),
+            none, {"b.bin absent"});
+        row("boot-image --allow-empty of an end record only: the serial in erased flash", Direct,
+            "boot-image end.hex b.bin --serial 261205001 --allow-empty", 0, none,
+            "^Serial: 261205001\nBootloader image: b.bin\n$",
+            {"b.bin size 16384", "b.bin 0 ffffffff", "b.bin 3fee ffff323631323035303031ff"});
+        row("hex2bin of a window the HEX file gives no data: refused, the output kept", Direct,
+            "hex2bin app.hex sixteen.bin 0x20000000 0x200000FF --fill 0xA5", 6,
+            fails(empty.arg("app.hex", "0x20000000..0x200000ff",
+                            "sixteen.bin would hold nothing "
+                            "but the fill byte 0xa5",
+                            "the HEX file and the window")),
+            none, {"sixteen.bin size 16"});
+        row("create-upg of a HEX file without an application: refused, nothing written", Direct,
+            "create-upg end.hex fw.upg", 6,
+            fails("end.hex holds no data for 0x08004000..0x0803ffff, so fw.upg would erase the "
+                  "device's application; nothing was written. Check that it is the firmware's "
+                  "HEX file"),
+            none, {"fw.upg absent"});
+        row("create-upg takes no --allow-empty", Direct, "create-upg end.hex fw.upg --allow-empty",
+            2, usage("create-upg takes no option 'allow-empty'", " create-upg"), none,
+            {"fw.upg absent"});
         row("upgrade --all with --serial", Direct, "upgrade --all good.upg --serial 1", 2,
             usage("--all upgrades every device; it takes no --serial", " upgrade"));
         row("upgrade --all --debug: passed on to every device's process", "--devices 2",
@@ -390,11 +426,11 @@ private Q_SLOTS:
                                    "stall:request=0x01",
                                    "upgrade --all fw.upg --json");
         QCOMPARE(r.exitCode, 1);
-        verifyJson(r.out, {"reason=failed", "devices/#=3", "devices/0/result=ok",
-                           "devices/0/reason=done", "devices/1/result=failed",
-                           "devices/1/reason=failed", "devices/1/bus=001",
-                           "devices/1/message=Bootloader Version Read Error",
-                           "devices/2/log/5=Writting firmware ... ", "devices/2/serial=470000003"});
+        verifyJson(r.out,
+                   {"reason=failed", "devices/#=3", "devices/0/log/0=fw.upg", "devices/0/result=ok",
+                    "devices/0/reason=done", "devices/1/result=failed", "devices/1/reason=failed",
+                    "devices/1/bus=001", "devices/1/message=Bootloader Version Read Error",
+                    "devices/2/log/5=Writting firmware ... ", "devices/2/serial=470000003"});
         for (const char *line :
              {"\n470000003: Writting firmware ... \n", "\n470000001: Flash: 50%\n",
               "\nDevice +Serial +Result +Seconds\n001/0\\d\\d  470000001  ok +\\d+\\.\\d\n"
@@ -443,6 +479,88 @@ private Q_SLOTS:
                          .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize) ==
                      UpgradeFile::applicationPart(image),
                  applicationWritten);
+    }
+
+    // An upgrade file from a pipe or a FIFO is read once; the devices' processes of --all read
+    // a private copy of it, or of a file named as this process's own standard input, which is
+    // gone when the run ends.
+    void fromPipe_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<QString>("arguments"); // "fifo": a FIFO this test writes the file into
+        QTest::addColumn<bool>("stdinFile");    // standard input the file itself, not a pipe
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        const QString copied = "(\n|^)470000002: [^\n]*/tmp/tq470-flash-[^/]+/stdin\n";
+        QTest::newRow("cat fw.upg | upgrade /dev/stdin")
+            << ""
+            << "upgrade /dev/stdin" << false << 0 << "^/dev/stdin\n470000001b\n";
+        QTest::newRow("cat fw.upg | upgrade --all /dev/stdin: each process reads the copy")
+            << "--devices 2"
+            << "upgrade --all /dev/stdin" << false << 0 << copied;
+        QTest::newRow("upgrade --all /dev/stdin < fw.upg: each process reads the copy")
+            << "--devices 2"
+            << "upgrade --all /dev/stdin" << true << 0 << copied;
+        QTest::newRow("verify of a FIFO: compared, the FIFO opened by its read only")
+            << ""
+            << "verify fifo" << false << 1 << "^Application region: \\d+ bytes differ";
+    }
+    void fromPipe()
+    {
+        QFETCH(QString, sim);
+        QFETCH(QString, arguments);
+        QFETCH(bool, stdinFile);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        const QByteArray image = writeUpgradeFile();
+        const QByteArray file = fileContents("fw.upg");
+        const bool fifo = arguments.endsWith("fifo");
+        QVERIFY(QDir().mkdir("tmp") && ::mkfifo("fifo", 0600) == 0);
+        // A reader's close is told apart from the writer's, and two in a row would be told as
+        // one only without an open between them.
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(inotify_add_watch(watch, "fifo", IN_OPEN | IN_CLOSE_NOWRITE) >= 0);
+        // The whole file waits in the FIFO, held open for reading as well, so that neither end
+        // waits for the other.
+        const int held = ::open("fifo", O_RDWR | O_CLOEXEC);
+        QVERIFY(::fcntl(held, F_SETPIPE_SZ, 2 * file.size()) > 0);
+        QCOMPARE(::write(held, file.constData(), size_t(file.size())), ssize_t(file.size()));
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TMPDIR", QDir::current().filePath("tmp"));
+        process.setProcessEnvironment(environment);
+        if (stdinFile)
+            process.setStandardInputFile("fw.upg");
+        process.start(TQ470_SIM,
+                      ("--state dev --reenumerate-ms 50 " + sim).split(' ', Qt::SkipEmptyParts) +
+                          QStringList{"--", TQ470_FLASH} + arguments.split(' '));
+        if (!fifo && !stdinFile) {
+            process.write(file);
+            process.closeWriteChannel();
+        }
+        const bool finished = process.waitForFinished(ProcessTimeoutMs);
+        char buffer[4096];
+        int readerCloses = 0;
+        for (ssize_t got; (got = ::read(watch, buffer, sizeof buffer)) > 0;)
+            for (ssize_t at = 0; at < got;
+                 at += ssize_t(sizeof(inotify_event)) +
+                       ssize_t(reinterpret_cast<inotify_event *>(buffer + at)->len))
+                readerCloses +=
+                    reinterpret_cast<inotify_event *>(buffer + at)->mask & IN_CLOSE_NOWRITE ? 1 : 0;
+        ::close(watch);
+        ::close(held);
+        QVERIFY(finished);
+        verifyMatches(process.readAllStandardOutput(), out);
+        QCOMPARE(process.exitCode(), exitCode);
+        QCOMPARE(readerCloses, fifo ? 1 : 0);
+        QCOMPARE(QDir("tmp").entryList({"tq470-flash-*"}, QDir::AllEntries | QDir::Hidden),
+                 QStringList());
+        const QStringList devices = QDir("dev").entryList({"4*"}, QDir::Dirs) << ".";
+        for (const QString &device : devices)
+            if (exitCode == 0 && QFile::exists("dev/" + device + "/internal.bin"))
+                QCOMPARE(fileContents("dev/" + device + "/internal.bin")
+                             .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize),
+                         UpgradeFile::applicationPart(image));
     }
 
     // With --all the stop reaches every device's process; each says how far it got.

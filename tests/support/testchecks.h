@@ -5,11 +5,22 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <unistd.h>
+
 // The whole file, or a null array when it cannot be read.
 inline QByteArray fileContents(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes all of bytes to fd, which may take them in pieces (a pipe), and closes it.
+inline void writeAllAndClose(int fd, const QByteArray &bytes)
+{
+    for (qsizetype done = 0, sent = 0; done < bytes.size(); done += sent)
+        if ((sent = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done))) <= 0)
+            break;
+    ::close(fd);
 }
 
 // The text, across its lines, holds a match of the pattern; "^$" stands for no text at all.

@@ -1,5 +1,6 @@
 #include "hextobin.h"
 #include "intelhextext.h"
+#include "testchecks.h"
 #include "upgradefile.h"
 #include "upgradeimagebuilder.h"
 
@@ -8,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +36,25 @@ QByteArray stream(const QByteArray &image, const QString &version = UpgradeFile:
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out << header << version << image;
     return bytes;
+}
+
+// Reads bytes through a pipe that another thread fills, by the pipe's name in /proc; *unread
+// receives what the pipe still held after the read.
+UpgradeFile::Status readThroughPipe(UpgradeFile &upgrade, const QByteArray &bytes,
+                                    QByteArray *unread)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        qFatal("no pipe");
+    std::thread writer(writeAllAndClose, ends[1], bytes);
+    const UpgradeFile::Status status =
+        upgrade.read(QStringLiteral("/proc/self/fd/%1").arg(ends[0]));
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+        unread->append(buffer, got);
+    writer.join();
+    ::close(ends[0]);
+    return status;
 }
 
 } // namespace
@@ -199,11 +223,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes"); // null: no file
         QTest::addColumn<UpgradeFile::Status>("status");
         QTest::addColumn<qint64>("sparseSize"); // the file extended to this size, or 0
+        // Null: read from a file; otherwise read through a pipe, which still holds these bytes
+        // after the read.
+        QTest::addColumn<QByteArray>("unread");
 
         const QByteArray image = Hex::pattern(UpgradeFile::ImageSize);
         using S = UpgradeFile::Status;
         QTest::newRow("bytes after the image, in its item and after it")
-            << stream(image + "xy") + "trailing" << S::Ok << qint64(0);
+            << stream(image + "xy") + "trailing" << S::Ok << qint64(0) << QByteArray();
         // The length field sits just before the image; both files end long before 4 GiB.
         const auto declaring = [&](quint32 length) {
             QByteArray bytes = stream(image);
@@ -211,20 +238,32 @@ private Q_SLOTS:
             return bytes;
         };
         QTest::newRow("image declared 2 GiB long, the file ends after the format's image")
-            << declaring(0x80000000u) << S::WrongSize << qint64(0);
+            << declaring(0x80000000u) << S::WrongSize << qint64(0) << QByteArray();
         QTest::newRow("image declared 4 GiB long, a sparse file that long: only the image read")
-            << declaring(0xFFFFFFF0u) << S::Ok << qint64(0x100000100);
+            << declaring(0xFFFFFFF0u) << S::Ok << qint64(0x100000100) << QByteArray();
         QTest::newRow("header with a trailing blank")
             << stream(image, UpgradeFile::Version, UpgradeFile::Header + QString(' '))
-            << S::WrongHeader << qint64(0);
-        QTest::newRow("version 02") << stream(image, "02") << S::WrongVersion << qint64(0);
+            << S::WrongHeader << qint64(0) << QByteArray();
+        QTest::newRow("version 02")
+            << stream(image, "02") << S::WrongVersion << qint64(0) << QByteArray();
         QTest::newRow("file ends inside the version")
-            << stream(image).left(60) << S::WrongVersion << qint64(0);
+            << stream(image).left(60) << S::WrongVersion << qint64(0) << QByteArray();
         QTest::newRow("image one byte short")
-            << stream(image.chopped(1)) << S::WrongSize << qint64(0);
+            << stream(image.chopped(1)) << S::WrongSize << qint64(0) << QByteArray();
         QTest::newRow("file ends inside the image")
-            << stream(image).chopped(1) << S::WrongSize << qint64(0);
-        QTest::newRow("missing file") << QByteArray() << S::WrongHeader << qint64(0);
+            << stream(image).chopped(1) << S::WrongSize << qint64(0) << QByteArray();
+        QTest::newRow("missing file")
+            << QByteArray() << S::WrongHeader << qint64(0) << QByteArray();
+        QTest::newRow("through a pipe: the image as from a file, nothing after its item read")
+            << stream(image + "xy") + "trailing" << S::Ok << qint64(0) << QByteArray("trailing");
+        QTest::newRow("through a pipe, image declared one byte short: refused before it is read")
+            << stream(image.chopped(1)) << S::WrongSize << qint64(0) << image.chopped(1);
+        QTest::newRow("through a pipe, image declared as the null array: refused before it is read")
+            << declaring(0xFFFFFFFFu) << S::WrongSize << qint64(0) << image;
+        QTest::newRow("through a pipe, image declared 2 GiB long: refused where the pipe ends")
+            << declaring(0x80000000u) << S::WrongSize << qint64(0) << QByteArray("");
+        QTest::newRow("through a pipe ending inside the image")
+            << stream(image).chopped(1) << S::WrongSize << qint64(0) << QByteArray("");
     }
 
     void read()
@@ -232,12 +271,20 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(UpgradeFile::Status, status);
         QFETCH(qint64, sparseSize);
+        QFETCH(QByteArray, unread);
 
-        const QString name = bytes.isNull() ? dir.filePath("missing.upg") : fileWith(bytes);
-        if (sparseSize > 0)
-            QVERIFY(QFile::resize(name, sparseSize));
         UpgradeFile upgrade;
-        QCOMPARE(upgrade.read(name), status);
+        if (unread.isNull()) {
+            const QString name = bytes.isNull() ? dir.filePath("missing.upg") : fileWith(bytes);
+            if (sparseSize > 0)
+                QVERIFY(QFile::resize(name, sparseSize));
+            QCOMPARE(upgrade.read(name), status);
+        } else {
+            QByteArray left("");
+            QCOMPARE(readThroughPipe(upgrade, bytes, &left), status);
+            QCOMPARE(left.size(), unread.size());
+            QCOMPARE(left, unread);
+        }
         QCOMPARE(upgrade.encodedImage(), status == UpgradeFile::Status::Ok
                                              ? Hex::pattern(UpgradeFile::ImageSize)
                                              : QByteArray());

@@ -76,6 +76,7 @@ void TestServiceTools::tools_data()
     row("fill: the low byte of the data, encoded", "fill", "", 1);
     row("image of 4 bytes: written, read back, equal", "image", "", int(Image::Written), "abcd");
     row("image of 6 bytes: nothing sent", "image", "", int(Image::LengthError), "abcdef");
+    row("image of 0 bytes: nothing sent", "image", "", int(Image::LengthError), "");
     row("image write fails", "image", "short:request=6:times=all", int(Image::WriteFailed), "abcd");
     row("image read-back fails", "image", "short:request=5:times=all", int(Image::ReadBackFailed),
         "abcd");
