@@ -112,7 +112,9 @@ void Upgrader::run()
     const auto dropOutsTold = qScopeGuard(
         [told = connect(
              usb, &USBTQ470::sendAwaitingReturn, this,
-             [this] { Q_EMIT sendText(tr("The Tq470 left the bus: waiting for it to come back ...")); },
+             [this] {
+                 Q_EMIT sendText(tr("The Tq470 left the bus: waiting for it to come back ..."));
+             },
              Qt::DirectConnection)] { disconnect(told); });
     qCDebug(tq470Debug, "Start firmware upgrade");
     Q_EMIT sendText(name);
@@ -510,8 +512,8 @@ bool Upgrader::verifyExternalFlash(const QByteArray &external, QByteArray &encod
             return false;
         }
         DecodeBuffer(readBuffer.data(), int(readBuffer.size()));
-        same = compareExternalChunks(external, pass == 1 ? &encoded : nullptr, readBuffer,
-                                     &repaired);
+        same =
+            compareExternalChunks(external, pass == 1 ? &encoded : nullptr, readBuffer, &repaired);
         if (!same)
             break;
     }

@@ -44,7 +44,7 @@ void verifyJson(const QByteArray &document, const QStringList &checks)
 {
     QVERIFY2(QJsonDocument::fromJson(document).isObject(), document.constData());
     for (const QString &check : checks)
-        if (check.indexOf('~') >= 0 && (check.indexOf('=') < 0 || check.indexOf('~') < check.indexOf('=')))
+        if (check.section('=', 0, 0).contains('~'))
             verifyMatches(jsonAt(document, check.section('~', 0, 0)), check.section('~', 1));
         else
             QCOMPARE(check.section('=', 0, 0) + '=' + jsonAt(document, check.section('=', 0, 0)),
@@ -215,8 +215,8 @@ private Q_SLOTS:
         row("hexdump takes no --serial", Direct, "hexdump sixteen.bin --serial 1", 2,
             usage("hexdump takes no option 'serial'", " hexdump"));
         row("read on a device this user may not open", "--no-access", "read 0 1", 4, refused);
-        row("upgrade on a device this user may not open: the ways in, then the outcome", "--no-access",
-            "upgrade good.upg", 4,
+        row("upgrade on a device this user may not open: the ways in, then the outcome",
+            "--no-access", "upgrade good.upg", 4,
             "%\nInstall the udev rule .*sudo usermod -aG plugdev \\$USER\n.*again.*\ntq470-flash: "
             "Nothing was written: access to the Tq470 on bus 001 device 0\\d\\d was refused; "
             "install the udev rule 60-tq470.rules, reload udev, replug the Tq470 and start the "
@@ -326,7 +326,8 @@ private Q_SLOTS:
         row("upgrade --all on devices this user may not open: each named by its node", "--no-access "
             "--devices 2", "upgrade --all good.upg", 4, "^tq470-flash: access to the Tq470 on bus 001 device 0\\d\\d "
             "was refused: this user may not open it.\ntq470-flash: access to the Tq470 on bus 001 "
-            "device 0\\d\\d was refused: this user may not open it.\nInstall the udev rule .*again.*\n$",
+            "device 0\\d\\d was refused: this user may not open it.\nInstall the udev rule "
+            ".*again.*\n$",
             "^Device   Serial     Result          Seconds\n001/0\\d\\d  -          access-refused  0.0"
             "\n001/0\\d\\d  -          access-refused  0.0\n$");
         const QString waiting = "tq470-flash: waiting up to %1 seconds for %2 to be attached\n";
@@ -620,7 +621,8 @@ private Q_SLOTS:
                 progress += QStringLiteral("%1: %2%\n").arg(QLatin1String(bar)).arg(percent);
         if (sim.isEmpty()) {
             QCOMPARE(QString::fromLatin1(r.err),
-                     progress + "tq470-flash: Done: the Tq470 holds the new firmware and runs it.\n");
+                     progress +
+                         "tq470-flash: Done: the Tq470 holds the new firmware and runs it.\n");
             QCOMPARE(QString::fromLatin1(r.out),
                      QStringLiteral("fw.upg\n470000001b\nTq470 BL 1.07\n2026-11-20\nBootloader "
                                     "mode\nWritting firmware ... \nOK\nWritting External Flash "
@@ -681,7 +683,8 @@ private Q_SLOTS:
         QTest::newRow("from the application, the start's acknowledgement lost: seen, said")
             << ack.arg("lostack") << -1 << -1 << 0 << QStringList{"equal=true", "reason=done"}
             << "^tq470-flash: the device runs its application: .*\n" + lost +
-                   "tq470-flash: started the device's application again\nThe device holds fw.upg\n$";
+                   "tq470-flash: started the device's application again\nThe device holds "
+                   "fw.upg\n$";
         QTest::newRow("from the application, the start never comes: not claimed")
             << ack.arg("stall") + ":times=all" << -1 << -1 << 1
             << QStringList{"equal=true", "reason=failed"}

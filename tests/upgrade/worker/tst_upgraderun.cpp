@@ -28,6 +28,10 @@ constexpr int RunTimeoutMs = 30000;
 constexpr int ReenumerateMs = 50; // several polls of the worker's shortened wait
 constexpr int BrokenPage = 5, All = int(ApplicationPages);
 constexpr int StopPercent = 50, StopPage = 60; // floor(5k/6) first reaches 50 after page 60
+// The waits of a run that is stopped: an hour each, told apart by their last digit, so that a
+// wait the stop does not cut short outlasts the test.
+constexpr int Hour = 3600000;
+const Upgrader::Waits HourWaits{Hour + 1, Hour + 2, Hour + 3, Hour + 4, Hour + 5, 0, Hour + 6};
 // Connects while the device reenumerates depend on timing; those after failed transfers are
 // the command set's.
 constexpr int AnyCount = -1;
@@ -72,8 +76,9 @@ struct Scenario
     int externalWrites = AnyCount;
     int externalReads = AnyCount;
     int starts = AnyCount; // requests 0x04
-    // A line, or "percent:N", at which the run is asked to stop; such runs keep the product's
-    // waits, which the stop must cut short. debugAfterStop: a pattern for the debug lines after.
+    // A line, or "percent:N", at which the run is asked to stop; such runs wait an hour where
+    // they wait, unless the stop cuts it short. debugAfterStop: a pattern for the debug lines
+    // after the stop.
     QString stopAt = {};
     QString debugAfterStop = "^(?!.*USB Connect)";
     // "refused" (this user may not open it), "held" (another handle holds it), "other chosen"
@@ -92,6 +97,7 @@ struct Run
     QStringList texts;
     QList<int> percents;
     QList<int> writePercents;
+    QList<int> readPercents;
     QString stopAt;
     std::function<void()> onStop;
     std::atomic<bool> finished{false};
@@ -108,6 +114,8 @@ struct Run
         });
         QObject::connect(&usb, &USBTQ470::sendPercentExtFlashWrite,
                          [this](int p) { writePercents << p; });
+        QObject::connect(&usb, &USBTQ470::sendPercentExtFlashRead,
+                         [this](int p) { readPercents << p; });
         QObject::connect(&upgrader, &QThread::finished,
                          [this] { finished.store(true, std::memory_order_release); });
     }
@@ -209,6 +217,19 @@ private Q_SLOTS:
         s.externalWrites = wholeWrite + chunkWrites;
         s.externalReads = wholeRead + 3 + 1 + 3 + wholeRead;
         add("success from the bootloader, with retried version read, pages and verify read", s);
+        s = whole(scenario(boot,
+                           {"corrupt:request=0x06:nth=300",
+                            "corrupt:request=0x05:address=0x200:nth=2:times=4"},
+                           verify + QStringList{"Error", "read_buffer", "<other dump>",
+                                                "ext_datas.data()", "<dump of the image>",
+                                                "Not finished: the firmware is written, but the "
+                                                "external flash reads back different from the "
+                                                "file; " + InBootloader},
+                           Outcome::Failed));
+        s.externalWrites = wholeWrite + chunkWrites;
+        s.externalReads = wholeRead + 3 + 1 + wholeRead + 3;
+        add("a chunk that reads different in the second read after a repair: not written again",
+            s);
         s = whole(scenario(app, {},
                            reset + QStringList{"Disconnect", "Connect", "Serial:" + boot} +
                                verified.mid(4) + QStringList{Done},
@@ -255,12 +276,14 @@ private Q_SLOTS:
                      Outcome::Failed);
         s.connects = Upgrader::IdentifyAttempts;
         add("version block unreadable three times", s);
-        s = scenario(boot, {"unplug:nth=2"}, {DropOutWait, "USB Timeout\nCheck USB Cable", NoDevice},
+        s = scenario(boot, {"unplug:nth=2"},
+                     {DropOutWait, "USB Timeout\nCheck USB Cable", NoDevice},
                      Outcome::NotConnected);
         add("a device that leaves at the serial read and stays away: no device", s);
         s = scenario(boot, {"stall:request=0x03:times=2" + broken, "corrupt:request=0x01" + broken},
-                     found + QStringList{"ERROR", QStringLiteral("Not finished: the application is "
-                                                                 "partly written (%1 of %2 pages); ")
+                     found + QStringList{"ERROR", QStringLiteral("Not finished: the application "
+                                                                 "is partly written (%1 of %2 "
+                                                                 "pages); ")
                                                                   .arg(BrokenPage)
                                                                   .arg(All) +
                                                               InBootloader},
@@ -293,7 +316,8 @@ private Q_SLOTS:
         s.connects = 1;
         s.external = External::Differs;
         s.externalWrites = wholeWrite + Upgrader::ChunkWriteAttempts * chunkWrites;
-        s.externalReads = wholeRead + Upgrader::ChunkReadAttempts * (1 + Upgrader::ChunkWriteAttempts);
+        s.externalReads =
+            wholeRead + Upgrader::ChunkReadAttempts * (1 + Upgrader::ChunkWriteAttempts);
         add("external flash differs after every write: each try read three times", s);
         s = whole(scenario(boot,
                            {"unplug:request=0x03:nth=50:replug=300",
@@ -332,7 +356,7 @@ private Q_SLOTS:
         s.starts = 3;
         add("a reset that stalls once is sent again", s);
 
-        // Stopped at a point the run reaches for certain, with the product's waits.
+        // Stopped at a point the run reaches for certain.
         s = scenario("", {}, {AnswerWait, StoppedBefore}, Outcome::Stopped);
         s.stopAt = AnswerWait;
         add("stop in the connect retries", s);
@@ -347,8 +371,8 @@ private Q_SLOTS:
         s.stopAt = ResetWait;
         s.starts = 1;
         s.resetTaken = true;
-        // The reset's own pause, of the product's length, comes first and is cut short.
-        s.debugAfterStop = QStringLiteral("^pause of %1 ms$").arg(BootloaderReset::ResetWaitMs);
+        // The reset's own pause comes first and is cut short.
+        s.debugAfterStop = QStringLiteral("^pause of %1 ms$").arg(HourWaits.resetMs);
         add("stop in the wait for the bootloader after the reset", s);
         s = scenario(boot, {},
                      found + QStringList{QStringLiteral("Stopped while writing the application "
@@ -431,8 +455,8 @@ private Q_SLOTS:
         int stoppedAt = -1;
         r.stopAt = s.stopAt;
         r.onStop = [&] { stoppedAt = int(debug.lines().size()); };
-        if (s.stopAt.isEmpty())
-            r.upgrader.setWaits({1, 1, 1, 5, 1}); // the bootloader polled every 5 ms, others 1 ms
+        // The bootloader polled every 5 ms, others 1 ms.
+        r.upgrader.setWaits(s.stopAt.isEmpty() ? Upgrader::Waits{1, 1, 1, 5, 1} : HourWaits);
         r.upgrader.slotSetFileName(fileName);
         r.upgrader.start();
         QVERIFY(r.wait());
@@ -465,9 +489,9 @@ private Q_SLOTS:
         for (int k = 0; k <= s.pagesDone; ++k)
             progress << 5 * k / 6; // floor(5k/6) after page k
         QCOMPARE(r.percents, progress);
-        // The external flash write's bar never moves back, repairs or not.
-        QVERIFY(std::is_sorted(r.writePercents.begin(), r.writePercents.end()));
-        QVERIFY(r.writePercents.isEmpty() || r.writePercents.last() == 100);
+        // The external flash's bars never move back, repairs or not.
+        for (const QList<int> &bar : {r.writePercents, r.readPercents})
+            QVERIFY(std::is_sorted(bar.begin(), bar.end()) && (bar.isEmpty() || bar.last() == 100));
         if (s.connects != AnyCount)
             QCOMPARE(debug.lines().count(QStringLiteral("USB Connect")), s.connects);
         QCOMPARE(stoppedAt >= 0, !s.stopAt.isEmpty());
