@@ -1,7 +1,7 @@
 #include "backupcommands.h"
 
-#include "bootloaderprotocol.h"
 #include "applicationstart.h"
+#include "bootloaderprotocol.h"
 #include "bootloaderreset.h"
 #include "connectreport.h"
 #include "deviceidentity.h"
@@ -145,9 +145,9 @@ int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
         say(QStringLiteral("started the device's application again"));
     device.disconnect();
     if (wasApplication && !started && device.stopRequested())
-        return stopped(QStringLiteral("verify stopped while waiting for the application to "
-                                      "start: nothing was written; replug the Tq470, or start "
-                                      "it with \"tq470-flash run\""));
+        return stopped(QStringLiteral("verify stopped while waiting for the device's "
+                                      "application to start: replug the Tq470, or start it with "
+                                      "\"tq470-flash run\", and run verify again"));
     const QString notStarted =
         started ? QString()
                 : QStringLiteral("the start of the device's application could not be confirmed: "
