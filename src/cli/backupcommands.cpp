@@ -1,5 +1,6 @@
 #include "backupcommands.h"
 
+#include "applicationstart.h"
 #include "bootloaderprotocol.h"
 #include "bootloaderreset.h"
 #include "commandtable.h"
@@ -11,15 +12,14 @@
 #include "hextext.h"
 #include "memorytools.h"
 #include "servicecommands.h"
+#include "stopsignals.h"
 #include "upgradefile.h"
-#include "upgrader.h"
 #include "usbtq470.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonObject>
 #include <QSaveFile>
-#include <QThread>
 
 namespace {
 
@@ -98,19 +98,25 @@ int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
     const QByteArray external = UpgradeFile::externalPart(plain);
 
     USBTQ470 device;
+    StopSignals stopSignals(&device);
     if (const int refused = ConnectReport::connect(device, err))
         return refused;
     // The memory can only be read through the bootloader; a device found running its
     // application is left running it again.
-    const bool wasApplication = DeviceIdentity::modeFromSerial(device.ReadSerialNumber()) ==
-                                DeviceIdentity::Mode::Application;
+    const QByteArray serial = device.ReadSerialNumber();
+    const bool wasApplication =
+        DeviceIdentity::modeFromSerial(serial) == DeviceIdentity::Mode::Application;
     if (wasApplication) {
-        err << QCoreApplication::applicationName()
-            << ": the device runs its application: resetting it into its bootloader to compare\n";
-        err.flush();
+        say(QStringLiteral("the device runs its application: resetting it into its bootloader to "
+                           "compare"));
         if (!resetIntoBootloader(device))
-            return failure(QStringLiteral("the device did not come back as its bootloader; "
-                                          "check the USB cable and try again"));
+            return device.stopRequested()
+                       ? stopped(QStringLiteral("verify stopped while waiting for the bootloader "
+                                                "after the reset: nothing was compared; the "
+                                                "device may be in its bootloader or its "
+                                                "application; run verify again"))
+                       : failure(QStringLiteral("the device did not come back as its bootloader; "
+                                                "check the USB cable and try again"));
     }
     QByteArray internalRead;
     QByteArray externalRead;
@@ -119,17 +125,36 @@ int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
     const bool externalOk =
         internalOk && ExternalFlashTools(device).read(Bootloader::UpgradeExternalBase,
                                                       int(external.size()), &externalRead);
-    if (wasApplication) {
-        device.RunApplication();
-        QThread::msleep(Upgrader::ApplicationStartWaitMs);
-        err << QCoreApplication::applicationName() << ": started the device's application again\n";
-        err.flush();
-    }
+    if (device.stopRequested())
+        return stopped(QStringLiteral("verify stopped while reading the device: nothing was "
+                                      "compared; the device stays in its bootloader%1")
+                           .arg(wasApplication ? QStringLiteral("; 'tq470-flash run' starts its "
+                                                                "application")
+                                               : QString()));
+    // The application counts as running again only with proof: the acknowledgement, or the
+    // device seen back in its application.
+    const bool started =
+        !wasApplication ||
+        ApplicationStart(device, serial, ApplicationStart::Waits()).start([this] {
+            say(QStringLiteral("the start was not acknowledged: waiting for the device to come "
+                               "back in its application"));
+        });
+    if (wasApplication && started)
+        say(QStringLiteral("started the device's application again"));
     device.disconnect();
+    if (wasApplication && !started && device.stopRequested())
+        return stopped(QStringLiteral("verify stopped while waiting for the device's "
+                                      "application to start: replug the Tq470, or start it with "
+                                      "\"tq470-flash run\", and run verify again"));
+    const QString notStarted =
+        started ? QString()
+                : QStringLiteral("the start of the device's application could not be confirmed: "
+                                 "replug the Tq470, or start it with \"tq470-flash run\"");
     if (!internalOk || !externalOk)
         return failure(QStringLiteral("reading the %1 failed; nothing was compared. Check that "
                                       "the USB cable holds and try again")
-                           .arg(internalOk ? "external flash" : "application region"));
+                           .arg(internalOk ? "external flash" : "application region") +
+                       (started ? QString() : QStringLiteral("; ") + notStarted));
 
     quint32 firstInternal = 0;
     quint32 firstExternal = 0;
@@ -151,7 +176,7 @@ int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
     if (internalDiffer == 0 && externalDiffer == 0) {
         out << "The device holds " << fileName << '\n';
         out.flush();
-        return ExitStatus::Done;
+        return started ? int(ExitStatus::Done) : failure(notStarted);
     }
     if (internalDiffer > 0)
         out << "Application region: " << internalDiffer << " bytes differ, the first at "
@@ -160,7 +185,8 @@ int BackupCommands::verify(const QString &fileName, QJsonObject *jsonReport)
         out << "External flash: " << externalDiffer << " bytes differ, the first at "
             << hexAddress(firstExternal) << '\n';
     out.flush();
-    return failure(QStringLiteral("the device does not hold %1").arg(fileName));
+    return failure(QStringLiteral("the device does not hold %1").arg(fileName) +
+                   (started ? QString() : QStringLiteral("; ") + notStarted));
 }
 
 int BackupCommands::countDifferences(const QByteArray &read, const QByteArray &expected,
@@ -179,6 +205,7 @@ int BackupCommands::countDifferences(const QByteArray &read, const QByteArray &e
 int BackupCommands::bootloader()
 {
     USBTQ470 device;
+    StopSignals stopSignals(&device);
     if (const int refused = ConnectReport::connect(device, err))
         return refused;
     const DeviceIdentity::Mode mode = DeviceIdentity::modeFromSerial(device.ReadSerialNumber());
@@ -193,13 +220,18 @@ int BackupCommands::bootloader()
         return failure(QStringLiteral("the device's serial tells neither bootloader nor "
                                       "application"));
     }
-    if (resetIntoBootloader(device)) {
-        device.disconnect();
+    say(QStringLiteral("resetting the device into its bootloader"));
+    const bool reset = resetIntoBootloader(device);
+    device.disconnect();
+    if (reset) {
         out << "The device runs its bootloader\n";
         out.flush();
         return ExitStatus::Done;
     }
-    device.disconnect();
+    if (device.stopRequested())
+        return stopped(QStringLiteral("stopped while waiting for the bootloader after the reset: "
+                                      "the device may be in its bootloader or its application; "
+                                      "run the command again"));
     return failure(QStringLiteral("the device did not come back as its bootloader; check the USB "
                                   "cable and try again"));
 }
@@ -216,4 +248,15 @@ bool BackupCommands::resetIntoBootloader(USBTQ470 &device)
 int BackupCommands::failure(const QString &message)
 {
     return ExitStatus::report(err, ExitStatus::Failed, message);
+}
+
+int BackupCommands::stopped(const QString &message)
+{
+    return ExitStatus::report(err, ExitStatus::Interrupted, message);
+}
+
+void BackupCommands::say(const QString &message)
+{
+    err << QCoreApplication::applicationName() << ": " << message << '\n';
+    err.flush();
 }

@@ -14,8 +14,9 @@ class USBTQ470;
 //   verify FILE.upg                compares the application and external regions with FILE
 //   bootloader                     resets a device that runs its application into its bootloader
 // FILE is replaced only when all of it was read and written. verify writes nothing to the
-// device; one that runs its application is reset for it and started again after. Each returns
-// FlashTool's exit code.
+// device; one that runs its application is reset for it and started again after, and verify
+// succeeds only once that start is proven. Ctrl-C or SIGTERM stops verify and bootloader in any
+// wait, saying where (ExitStatus::Interrupted). Each returns FlashTool's exit code.
 class BackupCommands
 {
 public:
@@ -36,6 +37,9 @@ private:
     // come back as its bootloader.
     bool resetIntoBootloader(USBTQ470 &device);
     int failure(const QString &message);
+    int stopped(const QString &message);
+    // A line of err after the program's name, for what the command does or waits for.
+    void say(const QString &message);
 
     QTextStream &out;
     QTextStream &err;

@@ -190,8 +190,10 @@ int FlashTool::run(const QStringList &arguments)
     if (!json && !(code == ExitStatus::Usage && arguments.contains(QLatin1String("--json"))))
         return code;
     if (!report.contains(QLatin1String("result")))
-        report.insert(QStringLiteral("result"),
-                      code == ExitStatus::Done ? QStringLiteral("ok") : QStringLiteral("failed"));
+        report.insert(QStringLiteral("result"), code == ExitStatus::Done ? QStringLiteral("ok")
+                                                : code == ExitStatus::Interrupted
+                                                    ? QStringLiteral("interrupted")
+                                                    : QStringLiteral("failed"));
     report.insert(QStringLiteral("reason"), ExitStatus::reason(code));
     if (code != ExitStatus::Done && !report.contains(QLatin1String("message")) &&
         !ExitStatus::lastMessage().isEmpty())

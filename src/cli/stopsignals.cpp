@@ -1,5 +1,7 @@
 #include "stopsignals.h"
 
+#include "usbtq470.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -14,10 +16,11 @@ constexpr int DrainBytes = 16;
 
 } // namespace
 
-StopSignals::StopSignals()
+StopSignals::StopSignals(USBTQ470 *device)
 {
     if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
+    stoppedDevice.store(device);
     struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -34,6 +37,7 @@ StopSignals::~StopSignals()
     notifier.reset();
     if (!catching)
         return;
+    stoppedDevice.store(nullptr);
     for (const int signalNumber : Signals)
         std::signal(signalNumber, SIG_IGN);
     for (int &end : stopPipe) {
@@ -45,6 +49,8 @@ StopSignals::~StopSignals()
 void StopSignals::onSignal(int)
 {
     const int savedErrno = errno;
+    if (USBTQ470 *device = stoppedDevice.load())
+        device->requestStop();
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
     errno = savedErrno;

@@ -3,10 +3,12 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
 
 class QSocketNotifier;
+class USBTQ470;
 
 // While it lives, Ctrl-C (SIGINT) and SIGTERM no longer end the process: each is reported by
 // stopRequested() on the thread that made this object, so that the work can end at a clean
@@ -14,12 +16,15 @@ class QSocketNotifier;
 // then, and a stop that comes too late (a terminal's Ctrl-C and a parent's SIGTERM may both
 // come) must not turn a finished command into a killed one. Only one may live at a time; when
 // its pipe cannot be made, the default handling stays.
+//
+// Work that waits on this thread without an event loop names its device: the handler itself
+// asks the device to stop, which its waits notice within USBTQ470::StopPollMs.
 class StopSignals : public QObject
 {
     Q_OBJECT
 
 public:
-    StopSignals();
+    explicit StopSignals(USBTQ470 *device = nullptr);
     ~StopSignals() override;
     StopSignals(const StopSignals &) = delete;
     StopSignals &operator=(const StopSignals &) = delete;
@@ -35,6 +40,9 @@ private:
 
     static void onSignal(int);
     void drain();
+
+    // The device of the living object, if it named one.
+    static inline std::atomic<USBTQ470 *> stoppedDevice{nullptr};
 
     bool catching = false;
     bool signalled = false;

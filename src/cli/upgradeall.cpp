@@ -71,9 +71,8 @@ struct UpgradeAll::Child
             result = QLatin1String(exitCode == ExitStatus::Done          ? "ok"
                                    : exitCode == ExitStatus::Interrupted ? "interrupted"
                                                                          : "failed");
-            message = exitCode == ExitStatus::Done                        ? QString()
-                      : exitCode == ExitStatus::Failed && !log.isEmpty() ? log.last()
-                                                                          : said;
+            // A device's process ends with its outcome line.
+            message = exitCode == ExitStatus::Done ? QString() : said;
         } else if (killed) {
             code = ExitStatus::Interrupted;
             result = QStringLiteral("killed");
@@ -175,10 +174,13 @@ int UpgradeAll::run(const QString &fileName, int waitMs, const QStringList &pass
     printSummary();
     QJsonArray devices;
     bool accessRefused = false;
+    QStringList notDone;
     for (const auto &child : std::as_const(children)) {
         if (child->code == ExitStatus::AccessRefused) {
             accessRefused = true;
             err << QCoreApplication::applicationName() << ": " << child->message << '\n';
+        } else if (child->code != ExitStatus::Done) {
+            notDone << child->serial + QLatin1String(": ") + child->message;
         }
         QJsonObject device{
             {QStringLiteral("bus"), child->entry.bus},
@@ -198,9 +200,8 @@ int UpgradeAll::run(const QString &fileName, int waitMs, const QStringList &pass
     if (jsonReport)
         jsonReport->insert(QStringLiteral("devices"), devices);
     const int code = exitCode(stopSignals.caught());
-    if (code != ExitStatus::Done)
-        err << QCoreApplication::applicationName()
-            << ": the upgrade of some devices did not complete\n";
+    for (const QString &line : std::as_const(notDone))
+        err << QCoreApplication::applicationName() << ": " << line << '\n';
     err.flush();
     return code;
 }

@@ -18,7 +18,9 @@ class UpgradeFile;
 // "tq470-flash upgrade --all FILE.upg": every attached Tq470 upgraded at the same time, each by
 // a tq470-flash process of its own that selects it by its whole serial (the device lock is per
 // process). The children's log lines go to standard output and their progress lines to
-// standard error, each prefixed with the device's serial; a summary table closes the run.
+// standard error, each prefixed with the device's serial; a summary table closes the run, and
+// after it each device that was not upgraded is named with its process's last line, its
+// outcome.
 //
 // A stop (Ctrl-C, SIGTERM) is passed to every device's process, which ends at its next request
 // and says how far its device got; a stop that comes SecondStopAfterMs or more after the first

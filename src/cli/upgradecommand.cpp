@@ -1,6 +1,5 @@
 #include "upgradecommand.h"
 
-#include "bootloaderprotocol.h"
 #include "commandtable.h"
 #include "connectreport.h"
 #include "exitstatus.h"
@@ -14,7 +13,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
-#include <QRegularExpression>
 
 #include <cstdio>
 #include <unistd.h>
@@ -29,11 +27,7 @@ constexpr int FullPercent = 100;
 // The labels of the window's three bars.
 const char *const BarLabels[] = {"Flash", "External Flash Write", "External Flash Verify"};
 
-constexpr char SerialLine[] = "^\\d{%1}";
 constexpr double MsPerSecond = 1000.0;
-
-// The worker's line before the first page is written.
-constexpr char WritingFirmwareLine[] = "Writting firmware ... ";
 
 } // namespace
 
@@ -52,6 +46,7 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
         if (jsonReport) {
             jsonReport->insert(QStringLiteral("file"), fileName);
             jsonReport->insert(QStringLiteral("result"), QStringLiteral("failed"));
+            jsonReport->insert(QStringLiteral("outcome"), reason);
             jsonReport->insert(QStringLiteral("message"), reason);
         }
         return ExitStatus::report(err, ExitStatus::BadInput, reason);
@@ -69,8 +64,13 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
     // order they were sent, and the thread's end comes after the last of them.
     QObject receiver;
     QEventLoop loop;
+    // The worker's last text is its outcome, stored before it is sent: it ends standard error
+    // rather than the log.
     QObject::connect(&upgrader, &Upgrader::sendText, &receiver,
-                     [this](const QString &text) { showText(text); });
+                     [this, &upgrader](const QString &text) {
+                         if (text != upgrader.outcomeText())
+                             showText(text);
+                     });
     QObject::connect(&upgrader, &Upgrader::sendPercent, &receiver,
                      [this](int percent) { showProgress(Bar::Flash, percent); });
     QObject::connect(&device, &USBTQ470::sendPercentExtFlashWrite, &receiver,
@@ -88,82 +88,50 @@ int UpgradeCommand::run(const QString &fileName, int resetDeadlineMs,
     upgrader.wait();
     finishLiveBar();
     const ConnectFailure failure = device.lastConnectFailure();
-    const Upgrader::Outcome outcome = upgrader.outcome();
+    const QString outcome = upgrader.outcomeText();
     int code = ExitStatus::Failed;
-    QString message = QStringLiteral("the upgrade of the device did not complete");
-    switch (outcome) {
+    switch (upgrader.outcome()) {
     case Upgrader::Outcome::Succeeded:
         code = ExitStatus::Done;
-        message.clear();
         break;
     case Upgrader::Outcome::Stopped:
         code = ExitStatus::Interrupted;
-        message = QStringLiteral("upgrade interrupted: ") + reachedStage();
         break;
     case Upgrader::Outcome::FileRejected:
         code = ExitStatus::BadInput;
-        message = QStringLiteral("%1 is no upgrade file: %2; nothing was sent to the device")
-                      .arg(fileName, log.value(log.size() - 1));
         break;
     case Upgrader::Outcome::NotConnected:
         code = ConnectReport::exitCode(failure);
-        message = ConnectReport::message(failure);
+        // The commands that let this user in, before the end line that names the device.
+        if (failure.accessRefused()) {
+            err << ConnectReport::waysIn() << '\n';
+            err.flush();
+        }
         break;
     case Upgrader::Outcome::Failed:
         break;
     }
     if (jsonReport) {
-        // The worker's second line is the serial the device gave.
-        QString serial = serialChoice;
-        for (const QString &line : std::as_const(log))
-            if (QRegularExpression(QString::fromLatin1(SerialLine).arg(Bootloader::SerialDigits))
-                    .match(line)
-                    .hasMatch()) {
-                serial = line.left(Bootloader::SerialDigits);
-                break;
-            }
+        const QByteArray identified = upgrader.deviceSerial();
         jsonReport->insert(QStringLiteral("file"), fileName);
-        jsonReport->insert(QStringLiteral("serial"), serial);
+        jsonReport->insert(QStringLiteral("serial"), identified.isEmpty()
+                                                         ? serialChoice
+                                                         : QString::fromLatin1(identified));
         jsonReport->insert(QStringLiteral("result"),
                            code == ExitStatus::Done          ? QStringLiteral("ok")
                            : code == ExitStatus::Interrupted ? QStringLiteral("interrupted")
                                                              : QStringLiteral("failed"));
+        jsonReport->insert(QStringLiteral("outcome"), outcome);
         jsonReport->insert(QStringLiteral("seconds"), double(clock.elapsed()) / MsPerSecond);
         jsonReport->insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
         if (code != ExitStatus::Done)
-            jsonReport->insert(QStringLiteral("message"), message);
+            jsonReport->insert(QStringLiteral("message"), outcome);
     }
-    if (code == ExitStatus::Done)
-        return code;
-    return ExitStatus::report(err, code, message);
-}
-
-// Told from the worker's reports, which all arrive before its end.
-QString UpgradeCommand::reachedStage() const
-{
-    const int flash = reached[size_t(Bar::Flash)];
-    const int externalWrite = reached[size_t(Bar::ExternalFlashWrite)];
-    if (!writingStarted)
-        return QStringLiteral("nothing was written, the device holds its previous firmware; run "
-                              "the upgrade again");
-    QString stage;
-    if (flash < FullPercent)
-        stage = QStringLiteral("the application is partly written");
-    else if (externalWrite < 0)
-        stage = QStringLiteral("the application is written, the external flash not yet");
-    else if (externalWrite < FullPercent)
-        stage = QStringLiteral("the application is written, the external flash partly");
-    else
-        stage = QStringLiteral("the application and the external flash are written but not "
-                               "verified");
-    return stage + QStringLiteral("; the device stays in its bootloader until a rerun of the "
-                                  "upgrade repairs it");
+    return ExitStatus::report(err, code, outcome);
 }
 
 void UpgradeCommand::showText(const QString &text)
 {
-    if (text == QLatin1String(WritingFirmwareLine))
-        writingStarted = true;
     log << text;
     finishLiveBar();
     out << text << '\n';
@@ -172,7 +140,6 @@ void UpgradeCommand::showText(const QString &text)
 
 void UpgradeCommand::showProgress(Bar bar, int percent)
 {
-    reached[size_t(bar)] = percent;
     int &last = lastShown[size_t(bar)];
     if (liveProgress) {
         if (percent == last && liveBarOpen && liveBar == bar)

@@ -12,8 +12,10 @@
 // lines go to standard output as they come; the three progress bars go to standard error,
 // redrawn in place on a terminal and as a line every ten percent otherwise.
 //
-// SIGINT and SIGTERM during the run stop the worker at its next request boundary; the command
-// then says how far the device got and exits with ExitStatus::Interrupted.
+// The worker's outcome line (what the device holds, what to do) ends standard error after the
+// program's name. SIGINT and SIGTERM during the run stop the worker at its next request boundary
+// or in its wait; its outcome then says how far the device got, and the command exits with
+// ExitStatus::Interrupted.
 class UpgradeCommand
 {
 public:
@@ -22,8 +24,9 @@ public:
     // Runs one upgrade to its end. The exit code is an ExitStatus: Done only when every page
     // and the external flash were verified and the application's start was confirmed.
     // resetDeadlineMs bounds the wait for the bootloader after the reset; 0 keeps the counts.
-    // With jsonReport: the device's serial (serialChoice until the log names it), the result,
-    // the seconds, the log lines and, on failure, the message.
+    // With jsonReport: the file, the serial of the device the worker identified (serialChoice
+    // when none answered), the result, the outcome line, the seconds, the log lines (the
+    // outcome not among them) and, on failure, the message (the outcome line).
     int run(const QString &fileName, int resetDeadlineMs = 0,
             const QString &serialChoice = QString(), QJsonObject *jsonReport = nullptr);
 
@@ -35,7 +38,6 @@ private:
     void showProgress(Bar bar, int percent);
     void drawLiveBar(Bar bar, int percent);
     void finishLiveBar();
-    QString reachedStage() const;
 
     QTextStream &out;
     QTextStream &err;
@@ -45,9 +47,6 @@ private:
     Bar liveBar = Bar::Flash;
     // Per bar: the percent last drawn live, or the tenth last printed as a line.
     std::array<int, BarCount> lastShown{-1, -1, -1};
-    // Per bar: the last percent reported, -1 before the first.
-    std::array<int, BarCount> reached{-1, -1, -1};
-    bool writingStarted = false;
 };
 
 #endif

@@ -7,7 +7,9 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
-#include <QThread>
+
+#include <chrono>
+#include <thread>
 
 using namespace Bootloader;
 
@@ -55,7 +57,8 @@ int USBTQ470::WritePageToAddress(char *page, quint32 address)
     return sent == int(PageSize) ? 0 : -1;
 }
 
-int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint32 length)
+int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint32 length,
+                                           Progress progress)
 {
     const quint32 total = length;
     int retries = ExternalFlashRetries;
@@ -70,7 +73,8 @@ int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint3
             buffer += n;
             address += n;
             length -= n;
-            Q_EMIT sendPercentExtFlashRead(percentDone(total, length));
+            if (progress == Progress::Reported)
+                Q_EMIT sendPercentExtFlashRead(percentDone(total, length));
         } else if (retries-- == 0) {
             return -1;
         } else if (awaitDropOuts) {
@@ -80,7 +84,8 @@ int USBTQ470::ReadExternalFlashFromAddress(char *buffer, quint32 address, quint3
     return 0;
 }
 
-int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32 length)
+int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32 length,
+                                          Progress progress)
 {
     const quint32 total = length;
     int retries = ExternalFlashRetries;
@@ -95,7 +100,8 @@ int USBTQ470::WriteExternalFlashToAddress(char *buffer, quint32 address, quint32
             buffer += n;
             address += n;
             length -= n;
-            Q_EMIT sendPercentExtFlashWrite(percentDone(total, length));
+            if (progress == Progress::Reported)
+                Q_EMIT sendPercentExtFlashWrite(percentDone(total, length));
         } else if (retries-- == 0) {
             return -1;
         } else if (awaitDropOuts) {
@@ -120,15 +126,29 @@ bool USBTQ470::awaitReturn(int waitMs)
         return true;
     QElapsedTimer elapsed;
     elapsed.start();
-    for (;;) {
+    for (bool announced = false;; announced = true) {
         if (connect() == 0)
             return true;
-        if (stopRequested() || elapsed.elapsed() + DropOutPollMs > waitMs) {
+        if (elapsed.elapsed() + DropOutPollMs > waitMs) {
             qCDebug(tq470Debug, "device not back after %d ms", waitMs);
             return false;
         }
-        QThread::msleep(DropOutPollMs);
+        if (!announced)
+            Q_EMIT sendAwaitingReturn();
+        if (!sleepUnlessStopped(DropOutPollMs))
+            return false;
     }
+}
+
+// Slices of StopPollMs: a stop may come from a signal handler, which can only set the flag.
+bool USBTQ470::sleepUnlessStopped(int ms)
+{
+    qCDebug(tq470Debug, "pause of %d ms", ms);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (qint64 left = ms; left > 0 && !stopRequested(); left = ms - elapsed.elapsed())
+        std::this_thread::sleep_for(std::chrono::milliseconds(qMin<qint64>(left, StopPollMs)));
+    return !stopRequested();
 }
 
 QByteArray USBTQ470::ReadSerialNumber()

@@ -11,8 +11,8 @@
 #include "usbtq470.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QMutexLocker>
+#include <QScopeGuard>
 
 #include <cstring>
 #include <utility>
@@ -61,14 +61,25 @@ void Upgrader::requestStop()
 
 bool Upgrader::stopped() const
 {
-    return !succeeded() && stopping();
+    return outcome() == Outcome::Stopped;
 }
 
 Upgrader::Outcome Upgrader::outcome() const
 {
-    if (succeeded())
-        return Outcome::Succeeded;
-    return stopped() ? Outcome::Stopped : lastOutcome.load();
+    QMutexLocker locker(&resultLock);
+    return lastOutcome;
+}
+
+QString Upgrader::outcomeText() const
+{
+    QMutexLocker locker(&resultLock);
+    return lastOutcomeText;
+}
+
+QByteArray Upgrader::deviceSerial() const
+{
+    QMutexLocker locker(&resultLock);
+    return lastSerial;
 }
 
 bool Upgrader::stopping() const
@@ -79,13 +90,32 @@ bool Upgrader::stopping() const
 void Upgrader::run()
 {
     lastRunSucceeded = false;
-    lastOutcome = Outcome::FileRejected;
+    {
+        QMutexLocker locker(&resultLock);
+        lastOutcome = Outcome::FileRejected;
+        lastOutcomeText.clear();
+        lastSerial.clear();
+    }
+    stage = Stage::Connecting;
+    pagesWritten = 0;
+    endWith(Outcome::FileRejected, QString());
+    identifiedSerial.clear();
     const QString name = [this] {
         QMutexLocker locker(&fileNameLock);
         return fileName;
     }();
     if (name.isNull())
         return;
+    // However the run ends from here, its last text says what the device holds.
+    const auto outcomeLast = qScopeGuard([this, &name] { sendOutcome(name); });
+    // The device object waits for a device that dropped out on its own; the log says so.
+    const auto dropOutsTold = qScopeGuard(
+        [told = connect(
+             usb, &USBTQ470::sendAwaitingReturn, this,
+             [this] {
+                 Q_EMIT sendText(tr("The Tq470 left the bus: waiting for it to come back ..."));
+             },
+             Qt::DirectConnection)] { disconnect(told); });
     qCDebug(tq470Debug, "Start firmware upgrade");
     Q_EMIT sendText(name);
 
@@ -108,10 +138,10 @@ void Upgrader::run()
 
     Q_EMIT sendPercent(0);
     usb->disconnect();
-    lastOutcome = Outcome::NotConnected;
+    endWith(Outcome::NotConnected, QString());
     if (stopping() || !connectDevice())
         return;
-    lastOutcome = Outcome::Failed;
+    stage = Stage::Identifying;
     bool applicationRunning = false;
     if (stopping() || !identifyDevice(&applicationRunning))
         return;
@@ -120,6 +150,7 @@ void Upgrader::run()
     if (stopping())
         return;
 
+    stage = Stage::WritingApplication;
     Q_EMIT sendText(tr("Writting firmware ... "));
     QByteArray application;
     QByteArray external;
@@ -136,43 +167,142 @@ void Upgrader::run()
     lastRunSucceeded = startApplication();
 }
 
+void Upgrader::endWith(Outcome outcome, const QString &text)
+{
+    endOutcome = outcome;
+    endText = text;
+}
+
+QString Upgrader::stillInBootloader() const
+{
+    return tr("the Tq470 stays in its bootloader until a rerun of the upgrade repairs it.");
+}
+
+QString Upgrader::stoppedText() const
+{
+    switch (stage) {
+    case Stage::Connecting:
+    case Stage::Identifying:
+        break;
+    case Stage::Resetting:
+        return tr("Stopped while waiting for the bootloader after the reset: nothing was written; "
+                  "the Tq470 may be in its bootloader or its application; a rerun continues.");
+    case Stage::WritingApplication:
+        return tr("Stopped while writing the application (%1 of %2 pages written): ")
+                   .arg(pagesWritten)
+                   .arg(ApplicationPages) +
+               stillInBootloader();
+    case Stage::WritingExternal:
+        return tr("Stopped while writing the external flash: the application is written, the "
+                  "external flash partly; ") +
+               stillInBootloader();
+    case Stage::VerifyingExternal:
+        return tr("Stopped while verifying the external flash: the firmware is written but not "
+                  "verified; ") +
+               stillInBootloader();
+    case Stage::Starting:
+        return tr("Stopped while waiting for the new application to start: the firmware is "
+                  "written and verified; replug the Tq470, or start it with \"tq470-flash "
+                  "run\".");
+    }
+    return tr("Stopped before anything was written: the Tq470 holds its previous firmware; run "
+              "the upgrade again when ready.");
+}
+
+void Upgrader::sendOutcome(const QString &fileName)
+{
+    Outcome outcome = endOutcome;
+    QString text = endText;
+    if (lastRunSucceeded) {
+        outcome = Outcome::Succeeded;
+        text = tr("Done: the Tq470 holds the new firmware and runs it.");
+    } else if (outcome == Outcome::FileRejected) {
+        text = tr("Nothing was sent to the Tq470: %1 is no upgrade file; choose the .upg file of "
+                  "its firmware and start again.")
+                   .arg(fileName);
+    } else if (stopping()) {
+        outcome = Outcome::Stopped;
+        text = stoppedText();
+    }
+    {
+        QMutexLocker locker(&resultLock);
+        lastOutcome = outcome;
+        lastOutcomeText = text;
+        lastSerial = identifiedSerial;
+    }
+    Q_EMIT sendText(text);
+}
+
 bool Upgrader::connectDevice()
 {
+    bool awaitedReturn = false;
     for (int attempt = 1; attempt <= ConnectTries; ++attempt) {
         if (usb->connect() == 0)
             return true;
+        // A Tq470 that was found but did not answer may have left the bus for a moment: it is
+        // waited for as during the transfers, once.
+        if (!awaitedReturn &&
+            usb->lastConnectFailure().reason == ConnectFailure::Reason::NoAnswer) {
+            awaitedReturn = true;
+            if (usb->awaitReturn())
+                return true;
+        }
+        if (stopping())
+            return false;
         if (attempt < ConnectTries) {
+            if (attempt == 1)
+                Q_EMIT sendText(tr("Waiting for the Tq470 to answer ..."));
             qCDebug(tq470Debug, "usb->connect()\nmssleep(200)");
-            msleep(ulong(waits.connectRetryMs));
+            if (!usb->sleepUnlessStopped(waits.connectRetryMs))
+                return false;
         }
     }
     Q_EMIT sendText(tr("USB Timeout\nCheck USB Cable"));
-    reportConnectFailure();
+    endWithConnectFailure();
+    return false;
+}
+
+bool Upgrader::awaitDevice()
+{
+    if (usb->awaitReturn())
+        return true;
+    if (!stopping()) {
+        Q_EMIT sendText(tr("USB Timeout\nCheck USB Cable"));
+        endWithConnectFailure();
+    }
     return false;
 }
 
 // The timeout texts blame the cable; a device that is there but may not be opened by this user
 // needs the udev rule and its user at the desk or in the group, and one that another program
 // holds needs that program to end.
-void Upgrader::reportConnectFailure()
+void Upgrader::endWithConnectFailure()
 {
     const ConnectFailure failure = usb->lastConnectFailure();
     if (failure.inUse())
-        Q_EMIT sendText(tr("The Tq470 on bus %1 device %2 is in use by another program")
-                            .arg(failure.bus, failure.device));
-    if (!failure.accessRefused())
-        return;
-    if (UdevRule::installedPath().isEmpty())
-        Q_EMIT sendText(tr("Access to the Tq470 on bus %1 device %2 was refused: install the udev "
-                           "rule %3, reload udev and replug the Tq470; it lets in the user at the "
-                           "desk and the members of the group %4")
-                            .arg(failure.bus, failure.device, QLatin1String(UdevRule::FileName),
-                                 QLatin1String(UdevRule::Group)));
+        endWith(Outcome::NotConnected,
+                tr("Nothing was written: the Tq470 on bus %1 device %2 is in use by another "
+                   "program; close that program and start the upgrade again.")
+                    .arg(failure.bus, failure.device));
+    else if (failure.accessRefused() && UdevRule::installedPath().isEmpty())
+        endWith(Outcome::NotConnected,
+                tr("Nothing was written: access to the Tq470 on bus %1 device %2 was refused; "
+                   "install the udev rule %3, reload udev, replug the Tq470 and start the "
+                   "upgrade again (the rule lets in the user at the desk and the members of the "
+                   "group %4).")
+                    .arg(failure.bus, failure.device, QLatin1String(UdevRule::FileName),
+                         QLatin1String(UdevRule::Group)));
+    else if (failure.accessRefused())
+        endWith(Outcome::NotConnected,
+                tr("Nothing was written: access to the Tq470 on bus %1 device %2 was refused; the "
+                   "udev rule %3 lets in the user at the desk and the members of the group %4: "
+                   "work at the desk or join the group, and start the upgrade again.")
+                    .arg(failure.bus, failure.device, QLatin1String(UdevRule::FileName),
+                         QLatin1String(UdevRule::Group)));
     else
-        Q_EMIT sendText(tr("Access to the Tq470 on bus %1 device %2 was refused: the udev rule %3 "
-                           "lets in the user at the desk and the members of the group %4")
-                            .arg(failure.bus, failure.device, QLatin1String(UdevRule::FileName),
-                                 QLatin1String(UdevRule::Group)));
+        endWith(Outcome::NotConnected,
+                tr("Nothing was written: no Tq470 answered; plug it in, check the USB cable and "
+                   "start the upgrade again."));
 }
 
 bool Upgrader::identifyDevice(bool *applicationRunning)
@@ -180,28 +310,40 @@ bool Upgrader::identifyDevice(bool *applicationRunning)
     QByteArray serial;
     DeviceIdentity::Mode mode = DeviceIdentity::Mode::Unknown;
     for (int attempt = 1; attempt <= IdentifyAttempts; ++attempt) {
+        // The descriptor read leaves the device open; one that read nothing may have met a
+        // device that left the bus.
+        if (attempt > 1 && serial.isEmpty()) {
+            usb->disconnect();
+            if (!awaitDevice())
+                return false;
+        }
         serial = usb->ReadSerialNumber();
         mode = DeviceIdentity::modeFromSerial(serial);
-        if (mode != DeviceIdentity::Mode::Unknown)
+        if (mode != DeviceIdentity::Mode::Unknown || stopping())
             break;
         qCDebug(tq470Debug) << "serial read, attempt" << attempt << ":" << serial.toHex();
     }
-    bootloaderSerial = serial.left(SerialDigits) + BootloaderSerialMarker;
+    identifiedSerial = serial.left(SerialDigits);
     Q_EMIT sendText(latin1UpToZero(serial));
 
     QByteArray versionBlock(VersionBlockSize, '\0');
     bool versionRead = false;
-    for (int attempt = 1; attempt <= IdentifyAttempts && !versionRead; ++attempt) {
+    for (int attempt = 1; attempt <= IdentifyAttempts && !versionRead && !stopping(); ++attempt) {
         // A failed read has closed the device: give a device that left the bus time to return.
-        if (attempt > 1 && !usb->awaitReturn())
-            continue;
+        if (attempt > 1 && !awaitDevice())
+            return false;
         versionRead = usb->ReadMemoryFromAddress(versionBlock.data(), VersionBlockAddress,
                                                  VersionBlockSize) == 0;
         if (!versionRead)
             qCDebug(tq470Debug, "version block read ERROR, attempt %d", attempt);
     }
+    if (stopping())
+        return false;
     if (!versionRead) {
         Q_EMIT sendText(tr("Bootloader Version Read Error"));
+        endWith(Outcome::Failed, tr("Nothing was written: the Tq470 did not answer the read of "
+                                    "its version; check the USB cable and start the upgrade "
+                                    "again."));
         return false;
     }
     Q_EMIT sendText(latin1UpToZero(DeviceIdentity::firstVersionText(versionBlock)));
@@ -219,32 +361,48 @@ bool Upgrader::identifyDevice(bool *applicationRunning)
         break;
     }
     Q_EMIT sendText(tr("Serial:") + latin1UpToZero(serial));
+    endWith(Outcome::Failed, tr("Nothing was written: the Tq470's serial tells neither its "
+                                "bootloader nor its application; replug it and start the "
+                                "upgrade again."));
     return false;
 }
 
 // Request 0x04 makes a running application reset the device into its bootloader.
 bool Upgrader::resetIntoBootloader()
 {
+    stage = Stage::Resetting;
     Q_EMIT sendText(tr("Apllication mode"));
     Q_EMIT sendText(tr("Reset device"));
     BootloaderReset reset(*usb, {waits.resetMs, waits.resetDisconnectMs, waits.bootloaderPollMs,
                                  waits.bootloaderDeadlineMs});
     reset.requestReset();
+    Q_EMIT sendText(tr("Waiting for the Tq470 to restart in its bootloader ..."));
     if (!reset.awaitBootloader()) {
+        if (stopping())
+            return false;
         Q_EMIT sendText(tr("USB timout\nCheck USB cable"));
-        reportConnectFailure();
+        const ConnectFailure failure = usb->lastConnectFailure();
+        if (failure.accessRefused() || failure.inUse())
+            endWithConnectFailure();
+        else
+            endWith(Outcome::Failed,
+                    tr("Nothing was written: the Tq470 did not come back as its bootloader after "
+                       "the reset and may run either; replug it and start the upgrade again."));
         return false;
     }
     Q_EMIT sendText(tr("Disconnect"));
     usb->disconnect();
     Q_EMIT sendText(tr("Connect"));
-    // The run goes on after the last failure as well: the transfers connect again themselves.
-    for (int attempt = 1; attempt <= IdentifyAttempts && usb->connect() != 0; ++attempt) {
-        qCDebug(tq470Debug, "connect after the reset failed, attempt %d", attempt);
-        if (attempt < IdentifyAttempts)
-            msleep(ulong(waits.connectRetryMs));
+    // A device that drops out here is waited for as during the transfers.
+    QByteArray serial;
+    for (int attempt = 1; attempt <= IdentifyAttempts && serial.isEmpty(); ++attempt) {
+        if (!awaitDevice())
+            return false;
+        serial = usb->ReadSerialNumber();
+        if (serial.isEmpty())
+            usb->disconnect();
     }
-    Q_EMIT sendText(tr("Serial:") + latin1UpToZero(usb->ReadSerialNumber()));
+    Q_EMIT sendText(tr("Serial:") + latin1UpToZero(serial));
     return true;
 }
 
@@ -262,10 +420,17 @@ bool Upgrader::writeApplication(const QByteArray &application)
         if (stopping())
             return false;
         if (!writeVerifiedPage(plainPage, ApplicationBase + offset, page, readBack)) {
-            if (!stopping())
+            if (!stopping()) {
                 Q_EMIT sendText(tr("ERROR"));
+                endWith(Outcome::Failed, tr("Not finished: the application is partly written "
+                                            "(%1 of %2 pages); ")
+                                                 .arg(pagesWritten)
+                                                 .arg(ApplicationPages) +
+                                             stillInBootloader());
+            }
             return false;
         }
+        ++pagesWritten;
         offset += PageSize;
         remaining -= length;
         Q_EMIT sendPercent(int((ApplicationSize - remaining) * 100 / ApplicationSize));
@@ -281,8 +446,8 @@ bool Upgrader::writeVerifiedPage(const QByteArray &plainPage, quint32 address, Q
     for (int attempt = 1; attempt <= PageAttempts && !stopping(); ++attempt) {
         // A failed transfer has closed the device: a connect that fails is tried again, and a
         // device that left the bus is given time to return.
-        if (attempt > 1)
-            usb->awaitReturn();
+        if (attempt > 1 && !usb->awaitReturn() && stopping())
+            break;
         page.replace(0, plainPage.size(), plainPage);
         if (usb->WritePageToAddress(page.data(), address) != 0) {
             qCDebug(tq470Debug, "page write ERROR");
@@ -302,59 +467,101 @@ bool Upgrader::writeVerifiedPage(const QByteArray &plainPage, quint32 address, Q
 
 bool Upgrader::writeExternalFlash(const QByteArray &external)
 {
+    stage = Stage::WritingExternal;
     QByteArray encoded = external;
     EncodeBuffer(encoded.data(), int(encoded.size()));
     Q_EMIT sendText(tr("Writting External Flash ... "));
     if (usb->WriteExternalFlashToAddress(encoded.data(), UpgradeExternalBase,
                                          UpgradeExternalSize) != 0) {
-        if (!stopping())
+        if (!stopping()) {
             Q_EMIT sendText(tr("Error"));
+            endWith(Outcome::Failed, tr("Not finished: the application is written, the external "
+                                        "flash only partly; ") +
+                                         stillInBootloader());
+        }
         return false;
     }
     Q_EMIT sendText(tr("OK"));
-
+    stage = Stage::VerifyingExternal;
     Q_EMIT sendText(tr("Verify External Flash ...  "));
-    QByteArray readBuffer(int(UpgradeExternalSize), ErasedByte);
-    if (usb->ReadExternalFlashFromAddress(readBuffer.data(), UpgradeExternalBase,
-                                          UpgradeExternalSize) != 0) {
-        if (!stopping())
-            Q_EMIT sendText(tr("Error"));
+    if (!verifyExternalFlash(external, encoded))
         return false;
-    }
-    DecodeBuffer(readBuffer.data(), int(readBuffer.size()));
-    for (int offset = 0; offset < readBuffer.size(); offset += int(ExternalFlashReadChunk)) {
-        if (std::memcmp(readBuffer.constData() + offset, external.constData() + offset,
-                        ExternalFlashReadChunk) == 0
-            || repairExternalChunk(external, encoded, readBuffer, offset))
-            continue;
-        if (stopping())
-            return false;
-        Q_EMIT sendText(tr("Error"));
-        Q_EMIT sendText(tr("read_buffer"));
-        Q_EMIT sendText(latin1UpToZero(HexDump(readBuffer.constData(), int(readBuffer.size()))));
-        Q_EMIT sendText(tr("ext_datas.data()"));
-        Q_EMIT sendText(latin1UpToZero(HexDump(external.constData(), int(external.size()))));
-        return false;
-    }
     Q_EMIT sendText(tr("OK"));
     return true;
 }
 
-// A chunk that matches when read again was a bad read. One that does not is written again from
-// the encoded image, in the write's own pieces, and read again.
+// Reads the whole region back and repairs the chunks that differ. A repair's write may disturb
+// what was compared before it, so after one the whole region is read and compared once more,
+// without writing again.
+bool Upgrader::verifyExternalFlash(const QByteArray &external, QByteArray &encoded)
+{
+    QByteArray readBuffer(int(UpgradeExternalSize), ErasedByte);
+    bool repaired = false;
+    bool same = false;
+    for (int pass = 1; pass <= 2 && (pass == 1 || repaired); ++pass) {
+        // The second pass is no new verify for the user: the bar stays where the first left it.
+        const auto progress = pass == 1 ? USBTQ470::Progress::Reported : USBTQ470::Progress::Quiet;
+        if (usb->ReadExternalFlashFromAddress(readBuffer.data(), UpgradeExternalBase,
+                                              UpgradeExternalSize, progress) != 0) {
+            if (!stopping()) {
+                Q_EMIT sendText(tr("Error"));
+                endWith(Outcome::Failed, tr("Not finished: the firmware is written, but the "
+                                            "external flash could not be read back; ") +
+                                             stillInBootloader());
+            }
+            return false;
+        }
+        DecodeBuffer(readBuffer.data(), int(readBuffer.size()));
+        same =
+            compareExternalChunks(external, pass == 1 ? &encoded : nullptr, readBuffer, &repaired);
+        if (!same)
+            break;
+    }
+    if (same)
+        return true;
+    if (stopping())
+        return false;
+    Q_EMIT sendText(tr("Error"));
+    Q_EMIT sendText(tr("read_buffer"));
+    Q_EMIT sendText(latin1UpToZero(HexDump(readBuffer.constData(), int(readBuffer.size()))));
+    Q_EMIT sendText(tr("ext_datas.data()"));
+    Q_EMIT sendText(latin1UpToZero(HexDump(external.constData(), int(external.size()))));
+    endWith(Outcome::Failed, tr("Not finished: the firmware is written, but the external flash "
+                                "reads back different from the file; ") +
+                                 stillInBootloader());
+    return false;
+}
+
+bool Upgrader::compareExternalChunks(const QByteArray &external, QByteArray *encoded,
+                                     QByteArray &readBuffer, bool *repaired)
+{
+    for (int offset = 0; offset < readBuffer.size(); offset += int(ExternalFlashReadChunk)) {
+        if (std::memcmp(readBuffer.constData() + offset, external.constData() + offset,
+                        ExternalFlashReadChunk) == 0)
+            continue;
+        if (readExternalChunk(external, readBuffer, offset)) {
+            qCDebug(tq470Debug, "external flash at 0x%x: bad read", unsigned(offset));
+            continue;
+        }
+        if (!encoded || stopping() || !repairExternalChunk(external, *encoded, readBuffer, offset))
+            return false;
+        *repaired = true;
+    }
+    return true;
+}
+
+// A chunk that still differs when read again is written again from the encoded image, in the
+// write's own pieces, and read again.
 bool Upgrader::repairExternalChunk(const QByteArray &external, QByteArray &encoded,
                                    QByteArray &readBuffer, int offset)
 {
-    if (readExternalChunk(external, readBuffer, offset)) {
-        qCDebug(tq470Debug, "external flash at 0x%x: bad read", unsigned(offset));
-        return true;
-    }
-    for (int attempt = 1; attempt <= ChunkWriteAttempts; ++attempt) {
+    for (int attempt = 1; attempt <= ChunkWriteAttempts && !stopping(); ++attempt) {
         qCDebug(tq470Debug, "external flash at 0x%x differs: written again, attempt %d",
                 unsigned(offset), attempt);
         if (usb->WriteExternalFlashToAddress(encoded.data() + offset, UpgradeExternalBase + offset,
-                                             ExternalFlashReadChunk) == 0
-            && readExternalChunk(external, readBuffer, offset))
+                                             ExternalFlashReadChunk,
+                                             USBTQ470::Progress::Quiet) == 0 &&
+            readExternalChunk(external, readBuffer, offset))
             return true;
     }
     return false;
@@ -365,10 +572,11 @@ bool Upgrader::repairExternalChunk(const QByteArray &external, QByteArray &encod
 bool Upgrader::readExternalChunk(const QByteArray &external, QByteArray &readBuffer, int offset)
 {
     char *chunk = readBuffer.data() + offset;
-    for (int attempt = 1; attempt <= ChunkReadAttempts; ++attempt) {
+    for (int attempt = 1; attempt <= ChunkReadAttempts && !stopping(); ++attempt) {
         std::memset(chunk, ErasedByte, ExternalFlashReadChunk);
         if (usb->ReadExternalFlashFromAddress(chunk, UpgradeExternalBase + offset,
-                                              ExternalFlashReadChunk) != 0) {
+                                              ExternalFlashReadChunk,
+                                              USBTQ470::Progress::Quiet) != 0) {
             qCDebug(tq470Debug, "external flash at 0x%x: read ERROR", unsigned(offset));
             continue;
         }
@@ -379,48 +587,18 @@ bool Upgrader::readExternalChunk(const QByteArray &external, QByteArray &readBuf
     return false;
 }
 
-// The bootloader acknowledges request 0x04 before it jumps to the application; the wait lets
-// it leave the bus before the handle is closed. A start without the acknowledgement counts only
-// once the application is seen.
 bool Upgrader::startApplication()
 {
-    if (!usb->RunApplication() && !confirmStart()) {
-        usb->disconnect();
-        Q_EMIT sendText(tr("The firmware is written and verified, but its start could not be "
-                           "confirmed: replug the Tq470, or start it with \"tq470-flash run\""));
-        return false;
-    }
-    msleep(ulong(waits.applicationStartMs));
-    usb->disconnect();
-    return true;
-}
-
-// Looks at the bus for the device under its serial: back in its application, the start is
-// done; still in its bootloader, the start is sent again.
-bool Upgrader::confirmStart()
-{
-    qCDebug(tq470Debug, "start not acknowledged");
-    const QByteArray applicationSerial = bootloaderSerial.left(SerialDigits);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    for (int resends = 0;;) {
-        bool inBootloader = false;
-        for (const UsbDeviceEntry &entry :
-             UsbDevice::attached(VendorId, ProductId, quint8(SerialStringIndex))) {
-            const QByteArray serial = DeviceIdentity::serialFromDescriptor(entry.serialDescriptor);
-            if (serial == applicationSerial)
-                return true;
-            inBootloader = inBootloader || serial == bootloaderSerial;
-        }
-        if (inBootloader) {
-            if (resends++ == StartResends)
-                return false;
-            qCDebug(tq470Debug, "still in the bootloader: start sent again");
-            if (usb->RunApplication())
-                return true;
-        }
-        if (elapsed.elapsed() + waits.connectRetryMs > waits.startConfirmMs)
-            return false;
-        msleep(ulong(waits.connectRetryMs));
-    }
+    stage = Stage::Starting;
+    ApplicationStart start(*usb, identifiedSerial,
+                           {waits.connectRetryMs, waits.startConfirmMs, waits.applicationStartMs});
+    if (start.start([this] {
+            Q_EMIT sendText(tr("The start was not acknowledged: waiting for the Tq470 to come "
+                               "back in its application ..."));
+        }))
+        return true;
+    endWith(Outcome::Failed, tr("The firmware is written and verified, but its start could not be "
+                                "confirmed: replug the Tq470, or start it with \"tq470-flash "
+                                "run\""));
+    return false;
 }

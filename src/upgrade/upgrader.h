@@ -1,6 +1,7 @@
 #ifndef TQ470_UPGRADER_H
 #define TQ470_UPGRADER_H
 
+#include "applicationstart.h"
 #include "bootloaderreset.h"
 
 #include <QByteArray>
@@ -38,14 +39,14 @@ public:
     static constexpr int ChunkWriteAttempts = 3;
     // An unacknowledged start: the bus is looked at for this long, and the start sent again
     // at most this often while the bootloader is still there.
-    static constexpr int StartConfirmWaitMs = 5000;
-    static constexpr int StartResends = 3;
+    static constexpr int StartConfirmWaitMs = ApplicationStart::ConfirmWaitMs;
+    static constexpr int StartResends = ApplicationStart::Resends;
 
     static constexpr int ConnectRetryWaitMs = 200;
     static constexpr int ResetWaitMs = BootloaderReset::ResetWaitMs;
     static constexpr int ResetDisconnectWaitMs = BootloaderReset::ResetDisconnectWaitMs;
     static constexpr int BootloaderPollWaitMs = BootloaderReset::PollWaitMs;
-    static constexpr int ApplicationStartWaitMs = 1000;
+    static constexpr int ApplicationStartWaitMs = ApplicationStart::LeaveBusWaitMs;
 
     // Every pause of a run. The product keeps the defaults, which follow the device's timing;
     // tests shorten them.
@@ -78,15 +79,22 @@ public:
         Stopped,
         // The upgrade file was refused; the device was not touched.
         FileRejected,
-        // No usable device was found at the start (see the device's lastConnectFailure).
+        // No usable device: none found, or the one found stayed away (see the device's
+        // lastConnectFailure); nothing was written.
         NotConnected,
         Failed,
     };
     Outcome outcome() const;
+    // The last text of the last run: what the device holds now and what to do next. Every run
+    // that got a file name ends with it.
+    QString outcomeText() const;
+    // The nine digits of the serial the device gave when the last run identified it; empty
+    // when no device answered.
+    QByteArray deviceSerial() const;
 
-    // Any thread: the run ends at its next request boundary, without a failure text, and
-    // leaves the device as far as it got. The request stays on the device object until its
-    // clearStopRequest.
+    // Any thread: the run ends at its next request boundary or within the device's
+    // StopPollMs in any wait, without a failure text, and leaves the device as far as it got.
+    // The request stays on the device object until its clearStopRequest.
     void requestStop();
     // True when the last run ended short of success because a stop was requested.
     bool stopped() const;
@@ -102,8 +110,20 @@ protected:
     void run() override;
 
 private:
+    // Where the run is, for the text that tells how far the device got.
+    enum class Stage {
+        Connecting,
+        Identifying,
+        Resetting,
+        WritingApplication,
+        WritingExternal,
+        VerifyingExternal,
+        Starting,
+    };
+
     bool connectDevice();
-    void reportConnectFailure();
+    // A device that left the bus is waited for; one that stays away ends the run.
+    bool awaitDevice();
     // Reports serial and version block; false when the run cannot go on with this device.
     bool identifyDevice(bool *applicationRunning);
     bool resetIntoBootloader();
@@ -111,22 +131,42 @@ private:
     bool writeVerifiedPage(const QByteArray &plainPage, quint32 address, QByteArray &page,
                            QByteArray &readBack);
     bool writeExternalFlash(const QByteArray &external);
+    bool verifyExternalFlash(const QByteArray &external, QByteArray &encoded);
+    // Compares the read buffer with the image chunk by chunk; a chunk that differs is read
+    // again and, with encoded, written again. *repaired tells whether anything was written.
+    bool compareExternalChunks(const QByteArray &external, QByteArray *encoded,
+                               QByteArray &readBuffer, bool *repaired);
     bool repairExternalChunk(const QByteArray &external, QByteArray &encoded,
                              QByteArray &readBuffer, int offset);
     bool readExternalChunk(const QByteArray &external, QByteArray &readBuffer, int offset);
     bool startApplication();
-    bool confirmStart();
     bool stopping() const;
+
+    // Records how the run ends unless it succeeds or is stopped.
+    void endWith(Outcome outcome, const QString &text);
+    void endWithConnectFailure();
+    QString stoppedText() const;
+    QString stillInBootloader() const;
+    // Settles the outcome and sends its text, the run's last.
+    void sendOutcome(const QString &fileName);
 
     USBTQ470 *usb;
     // Set from the GUI thread, also while a run is going.
     mutable QMutex fileNameLock;
     QString fileName;
     Waits waits;
-    // The serial the device gave in its bootloader, as the run saw it.
-    QByteArray bootloaderSerial;
+    // The worker thread's own, during a run.
+    Stage stage = Stage::Connecting;
+    int pagesWritten = 0;
+    Outcome endOutcome = Outcome::FileRejected;
+    QString endText;
+    QByteArray identifiedSerial;
+    // The last run's result, read by other threads once it has ended.
+    mutable QMutex resultLock;
+    Outcome lastOutcome = Outcome::FileRejected;
+    QString lastOutcomeText;
+    QByteArray lastSerial;
     std::atomic<bool> lastRunSucceeded{false};
-    std::atomic<Outcome> lastOutcome{Outcome::Failed};
 };
 
 #endif

@@ -284,16 +284,17 @@ private Q_SLOTS:
             {"eight.bin"}, {"Open File|Bin (*.bin)|", box + "memcmp"}, earlier);
         row("Change Firmware: the bars reset, the worker runs on the chosen file", "Firmware",
             {"bad.upg"}, {"Open File|Upg (*.upg)| unparented"},
-            "^earlier line\n/.*/bad.upg\nWrong file header$",
+            "^earlier line\n/.*/bad.upg\nWrong file header\nNothing was sent to the Tq470: .*$",
             "^Tq320_bootloader::slotpushButtonCHF\\(bool t\\)\n", {"bars 0 0 0"});
         row("Change Firmware to the end: every bar shows its last value, 100", "Firmware",
             {"ok.upg"}, {"Open File|Upg (*.upg)| unparented"}, "^earlier line\n/.*/ok.upg\n", "",
             {"bars 100 100 100"});
         row("Change Firmware on a device this user may not open: the cause after the timeout",
             "Firmware refusing", {"ok.upg"}, {"Open File|Upg (*.upg)| unparented"},
-            "\nUSB Timeout\nCheck USB Cable\nAccess to the Tq470 on bus 001 device 0\\d\\d was "
-            "refused: install the udev rule 60-tq470.rules, reload udev and replug the Tq470; it "
-            "lets in the user at the desk and the members of the group plugdev$");
+            "\nUSB Timeout\nCheck USB Cable\nNothing was written: access to the Tq470 on bus 001 "
+            "device 0\\d\\d was refused; install the udev rule 60-tq470.rules, reload udev, "
+            "replug the Tq470 and start the upgrade again \\(the rule lets in the user at the "
+            "desk and the members of the group plugdev\\).$");
         row("CreateUpg: the log cleared, the upgrade file saved", "CreateUpg",
             {"app.hex", "fw.upg"}, {hex, saveUpg}, "^$", slot.arg("CreateUpg"),
             {"fw.upg size 393282"});

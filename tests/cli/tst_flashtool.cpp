@@ -43,12 +43,16 @@ QString jsonAt(const QByteArray &document, const QString &path)
     return value.toVariant().toString();
 }
 
+// Each check is "PATH=VALUE", or "PATH~PATTERN" for a value that matches the pattern.
 void verifyJson(const QByteArray &document, const QStringList &checks)
 {
     QVERIFY2(QJsonDocument::fromJson(document).isObject(), document.constData());
     for (const QString &check : checks)
-        QCOMPARE(check.section('=', 0, 0) + '=' + jsonAt(document, check.section('=', 0, 0)),
-                 check);
+        if (check.section('=', 0, 0).contains('~'))
+            verifyMatches(jsonAt(document, check.section('~', 0, 0)), check.section('~', 1));
+        else
+            QCOMPARE(check.section('=', 0, 0) + '=' + jsonAt(document, check.section('=', 0, 0)),
+                     check);
 }
 
 QString storedMode()
@@ -67,6 +71,25 @@ QByteArray writeUpgradeFile(const QString &name = "fw.upg")
     if (!UpgradeFile::write(name, image, &error))
         qFatal("%s", qPrintable(error));
     return image;
+}
+
+// An upgrade file that a fresh simulated device holds (erased application and external flash),
+// but for one byte of the application or of the external flash at the offset given (-1: none).
+void writeFreshDeviceFile(const QString &name, int appByte, int externalByte)
+{
+    QByteArray image(UpgradeFile::ImageSize, '\0');
+    image.replace(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize,
+                  QByteArray(UpgradeFile::ApplicationSize, char(0xFF)));
+    QByteArray external(UpgradeFile::ExternalSize, char(0xFF)); // stored as the host sent it
+    DecodeBuffer(external.data(), int(external.size()));
+    image.replace(UpgradeFile::ExternalOffset, UpgradeFile::ExternalSize, external);
+    for (const int offset : {appByte < 0 ? -1 : UpgradeFile::ApplicationOffset + appByte,
+                             externalByte < 0 ? -1 : UpgradeFile::ExternalOffset + externalByte})
+        if (offset >= 0)
+            image[offset] = char(~image[offset]);
+    QString error;
+    if (!UpgradeFile::write(name, image, &error))
+        qFatal("%s", qPrintable(error));
 }
 
 // The processes whose parent is pid whose command line holds text.
@@ -104,6 +127,7 @@ private Q_SLOTS:
         QVERIFY(write("end.hex", ":00000001FF\n"));
         QVERIFY(write("sixteen.bin", "0123456789ABCDEF") && write("empty.bin", ""));
         writeUpgradeFile("good.upg");
+        QVERIFY(QFile::copy("good.upg", "123456789-fw.upg"));
     }
 
     // Standard error and standard output are matched as patterns; stored: see verifyStored.
@@ -197,10 +221,35 @@ private Q_SLOTS:
         row("hexdump takes no --serial", Direct, "hexdump sixteen.bin --serial 1", 2,
             usage("hexdump takes no option 'serial'", " hexdump"));
         row("read on a device this user may not open", "--no-access", "read 0 1", 4, refused);
-        row("upgrade on a device this user may not open: the log line, then the fix", "--no-access",
-            "upgrade good.upg", 4, "%\ntq470-flash: " + refused,
-            "\nCheck USB Cable\nAccess to the Tq470 on bus 001 device 0\\d\\d was refused: .*"
-            "60-tq470.rules");
+        row("upgrade on a device this user may not open: the ways in, then the outcome",
+            "--no-access", "upgrade good.upg", 4,
+            "%\nInstall the udev rule .*sudo usermod -aG plugdev \\$USER\n.*again.*\ntq470-flash: "
+            "Nothing was written: access to the Tq470 on bus 001 device 0\\d\\d was refused; "
+            "install the udev rule 60-tq470.rules, reload udev, replug the Tq470 and start the "
+            "upgrade again \\(the rule lets in the user at the desk and the members of the group "
+            "plugdev\\).\n$",
+            "\nCheck USB Cable\n$");
+        row("upgrade on an empty bus: the no-device outcome", "--unplugged", "upgrade good.upg", 3,
+            "^Flash: 0%\n" + fails("Nothing was written: no Tq470 answered; plug it in, check the "
+                                   "USB cable and start the upgrade again.").mid(1),
+            "^good.upg\nWaiting for the Tq470 to answer ...\nUSB Timeout\nCheck USB Cable\n$");
+        row("upgrade whose page writes all stall: partly written, a rerun repairs it",
+            fault.arg(3), "upgrade good.upg", 1,
+            "\ntq470-flash: Not finished: the application is partly written \\(0 of 120 "
+            "pages\\); the Tq470 stays in its bootloader until a rerun of the upgrade repairs "
+            "it.\n$",
+            "\nWritting firmware ... \nERROR\n$");
+        row("upgrade whose start is never acknowledged: written and verified, not started",
+            fault.arg(4), "upgrade good.upg", 1,
+            "\ntq470-flash: The firmware is written and verified, but its start could not be "
+            "confirmed: replug the Tq470, or start it with \"tq470-flash run\"\n$",
+            "\nThe start was not acknowledged: waiting for the Tq470 to come back in its "
+            "application ...\n$");
+        row("upgrade whose start's acknowledgement is lost: the application seen, done",
+            "--fault lostack:request=4", "upgrade good.upg", 0,
+            "\ntq470-flash: Done: the Tq470 holds the new firmware and runs it.\n$",
+            "\nOK\nThe start was not acknowledged: waiting for the Tq470 to come back in its "
+            "application ...\n$");
         row("info when the version block cannot be read", fault.arg(1), "info", 1,
             fails("the bootloader version block could not be read"), "^Serial: .*\nMode: ");
         row("read: hexadecimal address with 0X, decimal length", "", "read 0X8003ff0 10", 0, none,
@@ -240,7 +289,8 @@ private Q_SLOTS:
             fails("the device did not take the request to start its application; check the "
                   "USB cable and try again"));
         row("upgrade of a file with a wrong header: refused before the device", "", "upgrade bad.upg",
-            6, fails("bad.upg is no upgrade file: Wrong file header; nothing was sent to the device"),
+            6, fails("Nothing was sent to the Tq470: bad.upg is no upgrade file; choose the .upg "
+                     "file of its firmware and start again."),
             "^bad.upg\nWrong file header\n$");
         row("upgrade of a missing file: the reason, no device needed", Direct, "upgrade no.upg", 6,
             fails("cannot open no.upg: No such file or directory"));
@@ -312,8 +362,8 @@ private Q_SLOTS:
         row("upgrade --all on devices this user may not open: each named by its node", "--no-access "
             "--devices 2", "upgrade --all good.upg", 4, "^tq470-flash: access to the Tq470 on bus 001 device 0\\d\\d "
             "was refused: this user may not open it.\ntq470-flash: access to the Tq470 on bus 001 "
-            "device 0\\d\\d was refused: this user may not open it.\nInstall the udev rule .*\n"
-            "tq470-flash: the upgrade of some devices did not complete\n$",
+            "device 0\\d\\d was refused: this user may not open it.\nInstall the udev rule "
+            ".*again.*\n$",
             "^Device   Serial     Result          Seconds\n001/0\\d\\d  -          access-refused  0.0"
             "\n001/0\\d\\d  -          access-refused  0.0\n$");
         const QString waiting = "tq470-flash: waiting up to %1 seconds for %2 to be attached\n";
@@ -387,11 +437,23 @@ private Q_SLOTS:
         row("info when the version block cannot be read: failed, no version",
             "--fault stall:request=0x01", "info --json", 1,
             {"result=failed", "serial=470000001", "bootloaderVersion="});
-        row("upgrade of a file with a wrong header: bad-input, the log and the message", "",
+        const QString notTouched = "Nothing was sent to the Tq470: bad.upg is no upgrade file; "
+                                   "choose the .upg file of its firmware and start again.";
+        row("upgrade of a file with a wrong header: bad-input, the log and the outcome", "",
             "upgrade bad.upg --json", 6,
-            {"result=failed", "reason=bad-input", "log/1=Wrong file header",
-             "message=bad.upg is no upgrade file: Wrong file header; nothing was sent to the "
-             "device"});
+            {"result=failed", "reason=bad-input", "log/1=Wrong file header", "log/#=2",
+             "outcome=" + notTouched, "message=" + notTouched});
+        row("upgrade: file, the serial the device gave (not the file's digits), the outcome", "",
+            "upgrade 123456789-fw.upg --json", 0,
+            {"file=123456789-fw.upg", "serial=470000001", "result=ok", "reason=done",
+             "outcome=Done: the Tq470 holds the new firmware and runs it.", "seconds~^\\d+\\.\\d+$",
+             "log/#=11", "log/0=123456789-fw.upg", "log/10=OK", "message="});
+        const QString unread = "Nothing was written: the Tq470 did not answer the read of its "
+                               "version; check the USB cable and start the upgrade again.";
+        row("upgrade failing at the version read: the serial read before, failed, the outcome",
+            "--fault stall:request=0x01", "upgrade good.upg --json", 1,
+            {"serial=470000001", "result=failed", "reason=failed", "log/1=470000001b",
+             "outcome=" + unread, "message=" + unread});
         row("info on an empty bus: not-found", "--unplugged", "info --json", 3,
             {"result=failed", "reason=not-found",
              "message=no Tq470 answers on USB (vendor 16c0, product 0788)"});
@@ -421,20 +483,25 @@ private Q_SLOTS:
     // device's process configured or claimed another's device.
     void upgradeAll()
     {
+        const QString unread = "Nothing was written: the Tq470 did not answer the read of its "
+                               "version; check the USB cable and start the upgrade again.";
         const QByteArray image = writeUpgradeFile();
         const ProcessRun r = flash("--devices 3 --report-claims --fault-device 470000002 --fault "
                                    "stall:request=0x01",
                                    "upgrade --all fw.upg --json");
         QCOMPARE(r.exitCode, 1);
-        verifyJson(r.out,
-                   {"reason=failed", "devices/#=3", "devices/0/log/0=fw.upg", "devices/0/result=ok",
-                    "devices/0/reason=done", "devices/1/result=failed", "devices/1/reason=failed",
-                    "devices/1/bus=001", "devices/1/message=Bootloader Version Read Error",
-                    "devices/2/log/5=Writting firmware ... ", "devices/2/serial=470000003"});
+        verifyJson(r.out, {"reason=failed", "devices/#=3", "devices/0/log/0=fw.upg",
+                           "devices/0/result=ok",
+                           "devices/0/reason=done", "devices/1/result=failed",
+                           "devices/1/reason=failed", "devices/1/bus=001",
+                           "devices/1/message=" + unread,
+                           "devices/2/log/5=Writting firmware ... ", "devices/2/serial=470000003"});
         for (const char *line :
              {"\n470000003: Writting firmware ... \n", "\n470000001: Flash: 50%\n",
               "\nDevice +Serial +Result +Seconds\n001/0\\d\\d  470000001  ok +\\d+\\.\\d\n"
               "001/0\\d\\d  470000002  failed +\\d+\\.\\d\n001/0\\d\\d  470000003  ok +\\d+\\.\\d\n",
+              "\ntq470-flash: 470000002: Nothing was written: the Tq470 did not answer the read of "
+              "its version; check the USB cable and start the upgrade again.\ntq470-sim: ",
               "\ntq470-sim: 470000001: configured or claimed by 1 host process, 0 refused\n"
               "tq470-sim: 470000002: configured or claimed by 1 host process, 0 refused\n"
               "tq470-sim: 470000003: configured or claimed by 1 host process, 0 refused\n"})
@@ -444,41 +511,47 @@ private Q_SLOTS:
                          .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize),
                      UpgradeFile::applicationPart(image));
     }
-    // SIGTERM to tq470-sim reaches the command: the worker stops between two requests, the
-    // command ends the bar, says how far the device got and exits 130.
-    void interrupted_data()
+    // SIGTERM to tq470-sim reaches the command while it waits for a device that has gone to
+    // reset itself and is not back for ten minutes; it stops within that wait and says so.
+    void stopped_data()
     {
+        QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("line");
-        QTest::addColumn<bool>("applicationWritten");
-        QTest::newRow("in the application's pages") << "Writting firmware ... " << false;
-        QTest::newRow("in the external flash's write") << "Writting External Flash ... " << true;
+        QTest::addColumn<QString>("end");
+        QTest::newRow("upgrade: nothing written, a rerun continues")
+            << "upgrade fw.upg" << "\nWaiting for the Tq470 to restart in its bootloader ...\n"
+            << "Stopped while waiting for the bootloader after the reset: nothing was written; the "
+               "Tq470 may be in its bootloader or its application; a rerun continues.";
+        QTest::newRow("verify: nothing compared")
+            << "verify fw.upg" << "resetting it into its bootloader to compare\n"
+            << "verify stopped while waiting for the bootloader after the reset: nothing was "
+               "compared; the device may be in its bootloader or its application; run verify "
+               "again";
+        QTest::newRow("bootloader") << "bootloader" << "resetting the device into its bootloader\n"
+                                    << "stopped while waiting for the bootloader after the reset: "
+                                       "the device may be in its bootloader or its application; "
+                                       "run the command again";
     }
-    void interrupted()
+    void stopped()
     {
+        QFETCH(QString, arguments);
         QFETCH(QString, line);
-        QFETCH(bool, applicationWritten);
-        const QByteArray image = writeUpgradeFile();
+        QFETCH(QString, end);
+        writeUpgradeFile();
         QProcess sim;
-        sim.start(TQ470_SIM, {"--state", "dev", "--", TQ470_FLASH, "upgrade", "fw.upg"});
+        sim.setProcessChannelMode(QProcess::MergedChannels);
+        sim.start(TQ470_SIM, QStringList{"--state", "dev", "--mode", "application",
+                                         "--reenumerate-ms", "600000", "--", TQ470_FLASH,
+                                         "--reset-timeout", "3600"} +
+                                 arguments.split(' '));
         QByteArray out;
-        while (!out.contains(line.toLatin1() + '\n') && sim.waitForReadyRead(ProcessTimeoutMs))
-            out += sim.readAllStandardOutput();
+        while (!out.contains(line.toLatin1()) && sim.waitForReadyRead(ProcessTimeoutMs))
+            out += sim.readAll();
         sim.terminate();
-        QVERIFY(sim.waitForFinished(ProcessTimeoutMs) && sim.exitCode() == 130);
-        QVERIFY(out.append(sim.readAllStandardOutput()).endsWith(line.toLatin1() + "\n"));
-        QByteArray sent = UpgradeFile::externalPart(image).left(256); // the first chunk
-        EncodeBuffer(sent.data(), int(sent.size()));
-        const QString external =
-            fileContents("dev/external.bin").startsWith(sent) ? "partly" : "not yet";
-        verifyMatches(sim.readAllStandardError(),
-                      "%\ntq470-flash: upgrade interrupted: the application is " +
-                          (applicationWritten ? "written, the external flash " + external
-                                              : "partly written") +
-                          "; the device stays in its bootloader until a rerun .*\n$");
-        QCOMPARE(fileContents("dev/internal.bin")
-                         .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize) ==
-                     UpgradeFile::applicationPart(image),
-                 applicationWritten);
+        QVERIFY(sim.waitForFinished(ProcessTimeoutMs));
+        QCOMPARE(sim.exitCode(), 130);
+        QVERIFY((out + sim.readAll()).endsWith("tq470-flash: " + end.toLatin1() + '\n'));
+        verifyStored("dev/internal.bin 4000 ffffffff");
     }
 
     // An upgrade file from a pipe or a FIFO is read once; the devices' processes of --all read
@@ -563,16 +636,18 @@ private Q_SLOTS:
                          UpgradeFile::applicationPart(image));
     }
 
-    // With --all the stop reaches every device's process; each says how far it got.
+    // With --all the stop reaches every device's process, each waiting for its device to come
+    // back from the reset; each says what its device holds.
     void interruptedAll()
     {
         writeUpgradeFile();
         QProcess sim;
-        sim.start(TQ470_SIM, {"--devices", "2", "--state", "dev", "--", TQ470_FLASH, "upgrade",
-                              "--all", "fw.upg"});
+        sim.start(TQ470_SIM, {"--devices", "2", "--state", "dev", "--mode", "application",
+                              "--reenumerate-ms", "600000", "--", TQ470_FLASH, "upgrade", "--all",
+                              "fw.upg", "--reset-timeout", "3600"});
         QByteArray out;
-        while (!(out.contains("470000001: Writting firmware") &&
-                 out.contains("470000002: Writting firmware")) &&
+        const QByteArray waiting = ": Waiting for the Tq470 to restart in its bootloader ...\n";
+        while (!(out.contains("470000001" + waiting) && out.contains("470000002" + waiting)) &&
                sim.waitForReadyRead(ProcessTimeoutMs))
             out += sim.readAllStandardOutput();
         sim.terminate();
@@ -580,7 +655,11 @@ private Q_SLOTS:
         QCOMPARE(sim.exitCode(), 130);
         verifyMatches(out + sim.readAllStandardOutput(),
                       "\n001/0\\d\\d  470000001  interrupted  .*\n001/0\\d\\d  470000002  interrupted  ");
-        verifyMatches(sim.readAllStandardError(), "\n470000002: tq470-flash: upgrade interrupted");
+        const QString stopped = "Stopped while waiting for the bootloader after the reset: nothing "
+                                "was written; the Tq470 may be in its bootloader or its "
+                                "application; a rerun continues.\n";
+        verifyMatches(sim.readAllStandardError(), "\ntq470-flash: 470000001: " + stopped +
+                                                      "tq470-flash: 470000002: " + stopped + "$");
     }
 
     // A device's process that cannot stop (held with SIGSTOP, its device hanging in a page
@@ -660,7 +739,9 @@ private Q_SLOTS:
             for (int percent = 0; percent <= 100; percent += 10)
                 progress += QStringLiteral("%1: %2%\n").arg(QLatin1String(bar)).arg(percent);
         if (sim.isEmpty()) {
-            QCOMPARE(QString::fromLatin1(r.err), progress);
+            QCOMPARE(QString::fromLatin1(r.err),
+                     progress +
+                         "tq470-flash: Done: the Tq470 holds the new firmware and runs it.\n");
             QCOMPARE(QString::fromLatin1(r.out),
                      QStringLiteral("fw.upg\n470000001b\nTq470 BL 1.07\n2026-11-20\nBootloader "
                                     "mode\nWritting firmware ... \nOK\nWritting External Flash "
@@ -689,16 +770,62 @@ private Q_SLOTS:
         QCOMPARE(fileContents("s.bin"), fileContents("dev/internal.bin").mid(0x4000, 4096));
         QCOMPARE(flash("", "save-ext 0 64 e.bin").exitCode, 0);
         QCOMPARE(fileContents("e.bin"), UpgradeFile::externalPart(image).left(64));
-        QByteArray changed = fileContents("dev/internal.bin");
-        changed[0x3ffff] = char(~changed[0x3ffff]);
-        QVERIFY(IntelHexText::write("dev/internal.bin", changed));
-        const ProcessRun v = flash("", "verify fw.upg --json");
-        QCOMPARE(v.exitCode, 1);
-        QVERIFY(v.err.startsWith("Application region: 1 bytes differ, the first at 0x0803ffff\n"));
-        verifyJson(v.out, {"reason=failed", "equal=false", "application/differingBytes=1",
+    }
+
+    // verify against a file that a fresh device holds but for the byte changed: each region's
+    // verdict on its own, and the application said to run again only once its start is proven.
+    void verify_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<int>("appByte");
+        QTest::addColumn<int>("externalByte");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("checks");
+        QTest::addColumn<QString>("err");
+        const QString ack = "--mode application --fault %1:request=4:nth=2";
+        const QString lost = "tq470-flash: the start was not acknowledged: waiting for the device "
+                             "to come back in its application\n";
+        QTest::newRow("only the application region differs")
+            << "" << 0x3bfff << -1 << 1
+            << QStringList{"equal=false", "application/differingBytes=1",
                            "application/firstDifference=0x0803ffff",
-                           "externalFlash/differingBytes=0", "externalFlash/firstDifference="});
-        QCOMPARE(fileContents("dev/internal.bin"), changed); // nothing written
+                           "externalFlash/differingBytes=0", "externalFlash/firstDifference="}
+            << "^Application region: 1 bytes differ, the first at 0x0803ffff\ntq470-flash: the "
+               "device does not hold fw.upg\n$";
+        QTest::newRow("only the external flash differs")
+            << "" << -1 << 0x10 << 1
+            << QStringList{"equal=false", "application/differingBytes=0",
+                           "externalFlash/differingBytes=1",
+                           "externalFlash/firstDifference=0x00000010"}
+            << "^External flash: 1 bytes differ, the first at 0x00000010\ntq470-flash: the device "
+               "does not hold fw.upg\n$";
+        QTest::newRow("from the application, the start's acknowledgement lost: seen, said")
+            << ack.arg("lostack") << -1 << -1 << 0 << QStringList{"equal=true", "reason=done"}
+            << "^tq470-flash: the device runs its application: .*\n" + lost +
+                   "tq470-flash: started the device's application again\nThe device holds "
+                   "fw.upg\n$";
+        QTest::newRow("from the application, the start never comes: not claimed")
+            << ack.arg("stall") + ":times=all" << -1 << -1 << 1
+            << QStringList{"equal=true", "reason=failed"}
+            << "^tq470-flash: the device runs its application: .*\n" + lost +
+                   "The device holds fw.upg\ntq470-flash: the start of the device's application "
+                   "could not be confirmed: replug the Tq470, or start it with \"tq470-flash "
+                   "run\"\n$";
+    }
+    void verify()
+    {
+        QFETCH(QString, sim);
+        QFETCH(int, appByte);
+        QFETCH(int, externalByte);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, checks);
+        QFETCH(QString, err);
+        writeFreshDeviceFile("fw.upg", appByte, externalByte);
+        const ProcessRun r = flash(sim, "verify fw.upg --json");
+        verifyMatches(QString::fromLatin1(r.err), err);
+        verifyJson(r.out, checks);
+        QCOMPARE(r.exitCode, exitCode);
+        QCOMPARE(storedMode(), r.exitCode == 0 && !sim.isEmpty() ? "application" : "bootloader");
     }
 };
 
