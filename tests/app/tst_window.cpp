@@ -286,9 +286,13 @@ private Q_SLOTS:
             {"bad.upg"}, {"Open File|Upg (*.upg)| unparented"},
             "^earlier line\n/.*/bad.upg\nWrong file header\nNothing was sent to the Tq470: .*$",
             "^Tq320_bootloader::slotpushButtonCHF\\(bool t\\)\n", {"bars 0 0 0"});
-        row("Change Firmware to the end: every bar shows its last value, 100", "Firmware",
-            {"ok.upg"}, {"Open File|Upg (*.upg)| unparented"}, "^earlier line\n/.*/ok.upg\n", "",
-            {"bars 100 100 100"});
+        row("Change Firmware to the end, the start's acknowledgement lost: every bar at 100, "
+            "the log ends with the outcome",
+            "Firmware lostack:request=4", {"ok.upg"}, {"Open File|Upg (*.upg)| unparented"},
+            "^earlier line\n/.*/ok.upg\n(.*\n)*OK\nThe start was not acknowledged: waiting for the "
+            "Tq470 to come back in its application ...\nDone: the Tq470 holds the new firmware "
+            "and runs it.$",
+            "", {"bars 100 100 100"});
         row("Change Firmware on a device this user may not open: the cause after the timeout",
             "Firmware refusing", {"ok.upg"}, {"Open File|Upg (*.upg)| unparented"},
             "\nUSB Timeout\nCheck USB Cable\nNothing was written: access to the Tq470 on bus 001 "
