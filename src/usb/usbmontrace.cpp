@@ -73,7 +73,7 @@ void writeEvent(pcap_dumper *dumper, const UsbTransfer &transfer, bool submissio
               reinterpret_cast<const u_char *>(record.constData()));
 }
 
-bool readAll(pcap *trace, QList<UsbTransfer> *transfers, QString *error)
+bool readAll(pcap *trace, QList<UsbTransfer> *transfers, QString *error, qint64 *firstRecordUs)
 {
     const int linkType = pcap_datalink(trace);
     if (linkType != DLT_USB_LINUX_MMAPPED && linkType != DLT_USB_LINUX) {
@@ -110,7 +110,10 @@ bool readAll(pcap *trace, QList<UsbTransfer> *transfers, QString *error)
         const int captured = int(packet->caplen) - headerSize;
         const QByteArray data(reinterpret_cast<const char *>(bytes) + headerSize,
                               qMin(captured, int(qMin<quint32>(header.data_len, INT_MAX))));
-        const qint64 us = qint64(header.ts_sec) * UsPerSecond + header.ts_usec;
+        // Wrapped, not overflowing, on a nonsense time: the records still pair up.
+        const qint64 us = qint64(quint64(header.ts_sec) * UsPerSecond + quint64(header.ts_usec));
+        if (number == 1)
+            *firstRecordUs = us;
         if (header.event_type == URB_SUBMIT) {
             UsbTransfer transfer;
             transfer.id = header.id;
@@ -118,7 +121,7 @@ bool readAll(pcap *trace, QList<UsbTransfer> *transfers, QString *error)
             transfer.endpoint = header.endpoint_number;
             transfer.bus = header.bus_id;
             transfer.device = header.device_address;
-            if (header.setup_flag == Present)
+            if (header.setup_flag == Present && transfer.type == UsbTransfer::Control)
                 transfer.setup = QByteArray(reinterpret_cast<const char *>(&header.setup),
                                             UsbTransfer::SetupSize);
             if (!transfer.isIn())
@@ -197,7 +200,8 @@ void UsbmonTrace::close()
     dead = nullptr;
 }
 
-bool UsbmonTrace::read(const QString &fileName, QList<UsbTransfer> *transfers, QString *error)
+bool UsbmonTrace::read(const QString &fileName, QList<UsbTransfer> *transfers, QString *error,
+                       qint64 *firstRecordUs)
 {
     FILE *file = std::fopen(QFile::encodeName(fileName).constData(), "rb");
     if (!file) {
@@ -206,15 +210,17 @@ bool UsbmonTrace::read(const QString &fileName, QList<UsbTransfer> *transfers, Q
         return false;
     }
     QString reason;
-    if (read(file, transfers, &reason))
+    if (read(file, transfers, &reason, firstRecordUs))
         return true;
     *error = fileName + QStringLiteral(": ") + reason;
     return false;
 }
 
-bool UsbmonTrace::read(FILE *file, QList<UsbTransfer> *transfers, QString *error)
+bool UsbmonTrace::read(FILE *file, QList<UsbTransfer> *transfers, QString *error,
+                       qint64 *firstRecordUs)
 {
     char message[PCAP_ERRBUF_SIZE] = {};
+    transfers->clear();
     // The trace owns the file once it accepts it.
     pcap *trace = pcap_fopen_offline(file, message);
     if (!trace) {
@@ -222,8 +228,12 @@ bool UsbmonTrace::read(FILE *file, QList<UsbTransfer> *transfers, QString *error
         *error = QStringLiteral("no pcap or pcapng file: ") + QString::fromLocal8Bit(message);
         return false;
     }
-    transfers->clear();
-    const bool ok = readAll(trace, transfers, error);
+    qint64 firstUs = 0;
+    const bool ok = readAll(trace, transfers, error, &firstUs);
+    if (!ok)
+        transfers->clear();
+    if (firstRecordUs)
+        *firstRecordUs = firstUs;
     pcap_close(trace);
     return ok;
 }

@@ -83,9 +83,14 @@ public:
     void close();
 
     // Reads every transfer of the trace in the order of their submissions. Refuses, with a
-    // reason, a file that is no pcap file, of another link type, or ends inside a record.
-    static bool read(const QString &fileName, QList<UsbTransfer> *transfers, QString *error);
-    static bool read(FILE *file, QList<UsbTransfer> *transfers, QString *error);
+    // reason and no transfers, a file that is no pcap file, of another link type, or ends inside
+    // a record.
+    // firstRecordUs, when given, gets the time of the trace's first record (which may be the
+    // completion of a transfer submitted before the capture began), 0 for an empty trace.
+    static bool read(const QString &fileName, QList<UsbTransfer> *transfers, QString *error,
+                     qint64 *firstRecordUs = nullptr);
+    static bool read(FILE *file, QList<UsbTransfer> *transfers, QString *error,
+                     qint64 *firstRecordUs = nullptr);
 
     // The largest record written or accepted: the header and a control transfer's data.
     static constexpr int SnapshotLength = 65536 + 64;
