@@ -51,7 +51,9 @@ void writeEvent(pcap_dumper *dumper, const UsbTransfer &transfer, bool submissio
             std::memcpy(&header.s.setup, transfer.setup.constData(), UsbTransfer::SetupSize);
     } else {
         header.status = transfer.status;
-        header.urb_len = quint32(transfer.data.size());
+        // The completion's length is what moved: an OUT transfer that failed is shown as having
+        // moved nothing, since libusb 0.1 does not say how far it got.
+        header.urb_len = in || transfer.status == 0 ? quint32(transfer.data.size()) : 0;
         if (in)
             data = transfer.data;
     }
@@ -166,8 +168,18 @@ bool UsbmonTrace::create(const QString &fileName, QString *error)
         *error = QStringLiteral("cannot prepare a trace");
         return false;
     }
-    dumper = pcap_dump_open(dead, QFile::encodeName(fileName).constData());
+    // Opened here rather than by pcap_dump_open(), which takes "-" for standard output and puts
+    // the file's name into its reason a second time.
+    FILE *file = std::fopen(QFile::encodeName(fileName).constData(), "wb");
+    if (!file) {
+        *error = QStringLiteral("cannot write %1: %2")
+                     .arg(fileName, QString::fromLocal8Bit(std::strerror(errno)));
+        close();
+        return false;
+    }
+    dumper = pcap_dump_fopen(dead, file);
     if (!dumper) {
+        std::fclose(file);
         *error = QStringLiteral("cannot write %1: %2")
                      .arg(fileName, QString::fromLocal8Bit(pcap_geterr(dead)));
         close();
