@@ -167,7 +167,7 @@ void addGeneralOptions(QCommandLineParser &parser)
     parser.addOption(QCommandLineOption(
         QString::fromLatin1(RecordName),
         QStringLiteral("Record every USB transfer into FILE, a pcap trace as Wireshark captures "
-                       "it (upgrade --all: FILE-SERIAL.pcap for each device)."),
+                       "it; upgrading every device, into FILE-SERIAL.pcap for each."),
         QStringLiteral("FILE")));
 }
 
