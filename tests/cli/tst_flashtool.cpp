@@ -531,7 +531,7 @@ private Q_SLOTS:
             "--fault stall:request=3:nth=5", "--record rec.pcap upgrade good.upg",
             {"rec.pcap 121 224 448 1"}, true);
         row("upgrade --all: FILE-SERIAL.pcap for each device, nothing of the search", "--devices 2",
-            "upgrade --all good.upg --record rec",
+            "upgrade --all good.upg --record rec.pcap",
             {"rec-470000001.pcap 120 224 448 0", "rec-470000002.pcap 120 224 448 0"}, false);
     }
     void recorded()
