@@ -348,8 +348,8 @@ private Q_SLOTS:
         row("create-upg takes no --allow-empty", Direct, "create-upg end.hex fw.upg --allow-empty",
             2, usage("create-upg takes no option 'allow-empty'", " create-upg"), none,
             {"fw.upg absent"});
-        row("--record into a missing folder: said before any device is looked at", "--no-access",
-            "--record no/rec.pcap upgrade good.upg", 1,
+        row("--record into a missing folder: said before the search, which finds two Tq470s",
+            "--devices 2", "--record no/rec.pcap upgrade good.upg", 1,
             fails("cannot write no/rec.pcap: No such file or directory"));
         row("upgrade --all with --serial", Direct, "upgrade --all good.upg --serial 1", 2,
             usage("--all upgrades every device; it takes no --serial", " upgrade"));
