@@ -16,6 +16,12 @@ UsbmonTrace trace;
 std::atomic<bool> recording{false};
 // usbmon tells transfers apart by the URB's kernel address; a count serves as well.
 std::atomic<quint64> lastId{0};
+// A write to the file system per transfer would cost more than a tenth of the tool's own CPU
+// time. A failed transfer, the one a report is about, reaches the file at once; the others at
+// the first transfer this long after the last flush, so that a process that is killed or
+// crashes loses no more than the successful transfers of its last moments.
+constexpr qint64 FlushIntervalUs = 100000;
+qint64 lastFlushUs = 0;
 
 qint64 nowUs()
 {
@@ -103,7 +109,11 @@ void TransferRecorder::complete(UsbTransfer transfer, int result, const char *bu
     if (transfer.isIn() && buffer && result > 0)
         transfer.data = QByteArray(buffer, result);
     QMutexLocker lock(&traceLock);
-    trace.write(transfer);
+    trace.append(transfer);
+    if (transfer.status != 0 || transfer.completedUs - lastFlushUs >= FlushIntervalUs) {
+        trace.flush();
+        lastFlushUs = transfer.completedUs;
+    }
 }
 
 qint32 TransferRecorder::usbmonStatus(quint8 type, int result)

@@ -177,6 +177,8 @@ bool UsbmonTrace::create(const QString &fileName, QString *error)
         close();
         return false;
     }
+    buffer = std::make_unique<char[]>(BufferSize);
+    std::setvbuf(file, buffer.get(), _IOFBF, BufferSize);
     dumper = pcap_dump_fopen(dead, file);
     if (!dumper) {
         std::fclose(file);
@@ -191,12 +193,23 @@ bool UsbmonTrace::create(const QString &fileName, QString *error)
 
 void UsbmonTrace::write(const UsbTransfer &transfer)
 {
+    append(transfer);
+    flush();
+}
+
+void UsbmonTrace::append(const UsbTransfer &transfer)
+{
     if (!dumper)
         return;
     writeEvent(dumper, transfer, true);
     if (transfer.completed)
         writeEvent(dumper, transfer, false);
-    pcap_dump_flush(dumper);
+}
+
+void UsbmonTrace::flush()
+{
+    if (dumper)
+        pcap_dump_flush(dumper);
 }
 
 void UsbmonTrace::close()
@@ -207,6 +220,7 @@ void UsbmonTrace::close()
         pcap_close(dead);
     dumper = nullptr;
     dead = nullptr;
+    buffer.reset();
 }
 
 bool UsbmonTrace::read(const QString &fileName, QList<UsbTransfer> *transfers, QString *error)

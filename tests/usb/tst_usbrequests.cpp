@@ -410,9 +410,13 @@ void TestUsbRequests::recordedTransfers()
         device.ReadSerialNumber();
     else
         UsbDevice::attached(VendorId, ProductId, SerialStringIndex);
+    // A failed transfer is in the file at once; the others may wait for the recording's end.
+    QList<UsbTransfer> transfers;
+    if (!transfer.endsWith(" 0"))
+        QVERIFY2(UsbmonTrace::read(trace, &transfers, &error) && transfers.size() == 1,
+                 qPrintable(error));
     TransferRecorder::stop();
 
-    QList<UsbTransfer> transfers;
     QVERIFY2(UsbmonTrace::read(trace, &transfers, &error), qPrintable(error));
     QCOMPARE(transfers.size(), 1);
     const UsbTransfer &t = transfers.first();
