@@ -51,7 +51,9 @@ void writeEvent(pcap_dumper *dumper, const UsbTransfer &transfer, bool submissio
             std::memcpy(&header.s.setup, transfer.setup.constData(), UsbTransfer::SetupSize);
     } else {
         header.status = transfer.status;
-        header.urb_len = quint32(transfer.data.size());
+        // The completion's length is what moved: an OUT transfer that failed is shown as having
+        // moved nothing, since libusb 0.1 does not say how far it got.
+        header.urb_len = in || transfer.status == 0 ? quint32(transfer.data.size()) : 0;
         if (in)
             data = transfer.data;
     }
@@ -169,8 +171,20 @@ bool UsbmonTrace::create(const QString &fileName, QString *error)
         *error = QStringLiteral("cannot prepare a trace");
         return false;
     }
-    dumper = pcap_dump_open(dead, QFile::encodeName(fileName).constData());
+    // Opened here rather than by pcap_dump_open(), which takes "-" for standard output and puts
+    // the file's name into its reason a second time.
+    FILE *file = std::fopen(QFile::encodeName(fileName).constData(), "wb");
+    if (!file) {
+        *error = QStringLiteral("cannot write %1: %2")
+                     .arg(fileName, QString::fromLocal8Bit(std::strerror(errno)));
+        close();
+        return false;
+    }
+    buffer = std::make_unique<char[]>(BufferSize);
+    std::setvbuf(file, buffer.get(), _IOFBF, BufferSize);
+    dumper = pcap_dump_fopen(dead, file);
     if (!dumper) {
+        std::fclose(file);
         *error = QStringLiteral("cannot write %1: %2")
                      .arg(fileName, QString::fromLocal8Bit(pcap_geterr(dead)));
         close();
@@ -182,12 +196,23 @@ bool UsbmonTrace::create(const QString &fileName, QString *error)
 
 void UsbmonTrace::write(const UsbTransfer &transfer)
 {
+    append(transfer);
+    flush();
+}
+
+void UsbmonTrace::append(const UsbTransfer &transfer)
+{
     if (!dumper)
         return;
     writeEvent(dumper, transfer, true);
     if (transfer.completed)
         writeEvent(dumper, transfer, false);
-    pcap_dump_flush(dumper);
+}
+
+void UsbmonTrace::flush()
+{
+    if (dumper)
+        pcap_dump_flush(dumper);
 }
 
 void UsbmonTrace::close()
@@ -198,6 +223,7 @@ void UsbmonTrace::close()
         pcap_close(dead);
     dumper = nullptr;
     dead = nullptr;
+    buffer.reset();
 }
 
 bool UsbmonTrace::read(const QString &fileName, QList<UsbTransfer> *transfers, QString *error,

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <memory>
 
 struct pcap;
 struct pcap_dumper;
@@ -80,6 +81,10 @@ public:
     // The transfer's submission and completion records, flushed to the file, so that a trace
     // survives a process that is killed.
     void write(const UsbTransfer &transfer);
+    // The same records, left in the file's buffer (of BufferSize bytes) until flush(), close()
+    // or a full buffer: for a writer that decides itself how much a killed process may lose.
+    void append(const UsbTransfer &transfer);
+    void flush();
     void close();
 
     // Reads every transfer of the trace in the order of their submissions. Refuses, with a
@@ -94,10 +99,14 @@ public:
 
     // The largest record written or accepted: the header and a control transfer's data.
     static constexpr int SnapshotLength = 65536 + 64;
+    // Room for some dozens of transfers between the file system's writes.
+    static constexpr int BufferSize = 65536;
 
 private:
     pcap *dead = nullptr;
     pcap_dumper *dumper = nullptr;
+    // The file's buffer, which the C library sizes as given only when it is handed one.
+    std::unique_ptr<char[]> buffer;
 };
 
 #endif
