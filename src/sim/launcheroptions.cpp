@@ -174,7 +174,7 @@ QString LauncherOptions::helpText(const QString &program)
 {
     return QStringLiteral(
                "Usage: %1 [OPTION]... [--] COMMAND [ARGS]...\n"
-               "  or:  %1 --check-trace FILE\n"
+               "  or:  %1 [--fault RULE]... [--fault-rate P] --check-trace FILE\n"
                "Runs COMMAND with a simulated Tq470 plugged into an emulated USB bus that only\n"
                "COMMAND sees. COMMAND's libusb talks to it as to the real device and never\n"
                "reaches real USB hardware.\n"
@@ -216,7 +216,8 @@ QString LauncherOptions::helpText(const QString &program)
                "                       recorded answer of the next recorded request, which it\n"
                "                       must repeat; the first other request ends the replay\n"
                "  --check-trace FILE   send the recorded requests of FILE to the simulated\n"
-               "                       device, and list where its answers differ (no COMMAND)\n"
+               "                       device, with the faults given, and list where its\n"
+               "                       answers differ (no COMMAND)\n"
                "  -h, --help           show this help\n"
                "  -V, --version        show the version\n"
                "\n")

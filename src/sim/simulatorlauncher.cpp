@@ -207,8 +207,15 @@ int SimulatorLauncher::checkTrace() const
         report(error);
         return ExitUsage;
     }
+    DeviceOptions deviceOptions;
+    deviceOptions.reenumerateDelayMs = m_options.reenumerateDelayMs();
+    SimulatedDevice device(trace.startState(), deviceOptions);
+    for (const FaultRule &rule : m_options.faults())
+        device.addFault(rule);
+    if (m_options.randomFaults())
+        device.setRandomFaults(*m_options.randomFaults());
     QStringList lines;
-    const int differences = trace.compareWithModel(&lines);
+    const int differences = trace.compareWith(device, &lines);
     std::fputs(lines.join(QLatin1Char('\n')).append(QLatin1Char('\n')).toLocal8Bit().constData(),
                stdout);
     return differences == 0 ? 0 : ExitTraceDiffers;

@@ -100,6 +100,27 @@ QString outcomeText(bool completed, qint32 status, const QByteArray &data, bool 
                              : QStringLiteral("status %1").arg(status);
 }
 
+// The status a recording shows for what the bus made of an outcome: the host's errno, and a
+// timed-out control transfer as the URB usbfs killed.
+qint32 hostStatus(const TransferOutcome &outcome)
+{
+    switch (outcome.status) {
+    case TransferOutcome::Status::Completed:
+        return 0;
+    case TransferOutcome::Status::Stalled:
+        return -EPIPE;
+    case TransferOutcome::Status::TimedOut:
+        return -ENOENT;
+    case TransferOutcome::Status::Unplugged:
+        return -ENODEV;
+    case TransferOutcome::Status::AckLost:
+        return -EPROTO;
+    case TransferOutcome::Status::Failed:
+        return -outcome.error;
+    }
+    return -EPIPE;
+}
+
 int firstDifference(const QByteArray &a, const QByteArray &b)
 {
     int at = 0;
@@ -287,22 +308,29 @@ QStringList TracePlayer::replayReport() const
                 .arg(m_fileName)};
 }
 
-int TracePlayer::compareWithModel(QStringList *report) const
+DeviceState TracePlayer::startState() const
 {
     QMutexLocker locker(&m_lock);
-    Tq470Model model(Tq470Model::freshState(m_startMode, m_serial), DeviceOptions());
+    return Tq470Model::freshState(m_startMode, m_serial);
+}
+
+int TracePlayer::compareWith(SimulatedDevice &device, QStringList *report) const
+{
+    QMutexLocker locker(&m_lock);
     int differences = 0;
     for (int i = 0; i < m_steps.size(); ++i) {
         const UsbTransfer &transfer = m_steps.at(i).transfer;
         const SetupPacket setup = setupOf(transfer);
         const bool in = setup.isIn();
-        const Tq470Model::Answer answer =
-            model.handleControl(setup, in ? QByteArray() : transfer.data);
+        const TransferOutcome answer =
+            device.controlTransfer(setup, in ? QByteArray() : transfer.data, CheckTimeoutMs);
+        const QByteArray answered =
+            answer.status == TransferOutcome::Status::Completed && in ? answer.data : QByteArray();
         const QString recorded =
             outcomeText(transfer.completed, transfer.status, transfer.data, in);
-        const QString modelled = outcomeText(true, answer.stalled ? -EPIPE : 0, answer.data, in);
+        const QString modelled = outcomeText(true, hostStatus(answer), answered, in);
         const QByteArray recordedData = in ? transfer.data : QByteArray();
-        if (recorded == modelled && recordedData == answer.data)
+        if (recorded == modelled && recordedData == answered)
             continue;
         if (++differences > ReportedDifferences)
             continue;
@@ -310,7 +338,7 @@ int TracePlayer::compareWithModel(QStringList *report) const
                            .arg(describe(i), hex(transfer.setup), recorded, modelled);
         if (recorded == modelled)
             line += QStringLiteral(", other bytes from byte %1")
-                        .arg(firstDifference(recordedData, answer.data));
+                        .arg(firstDifference(recordedData, answered));
         report->append(line);
     }
     report->append(

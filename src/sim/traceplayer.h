@@ -22,6 +22,8 @@ class TracePlayer
 {
 public:
     static constexpr int ReportedDifferences = 10;
+    // What a checked request may wait: the model answers at once, a planned timeout is not waited.
+    static constexpr int CheckTimeoutMs = 1000;
 
     // Refuses, with the reason, a file that is no USB trace, ends inside a record or holds no
     // request to a Tq470.
@@ -33,10 +35,12 @@ public:
     // Where the replay ended, when it ended before the trace did; empty otherwise.
     QStringList replayReport() const;
 
-    // Sends the recorded requests to the model, started in the mode and with the serial the
-    // trace starts with. Returns how many answers differ from the recorded ones; report gets the
+    // The device as the trace starts: in its mode, with its serial.
+    DeviceState startState() const;
+    // Sends the recorded requests to device (its model and any faults planned for it, started
+    // in startState()). Returns how many answers differ from the recorded ones; report gets the
     // first ReportedDifferences of them, then the count.
-    int compareWithModel(QStringList *report) const;
+    int compareWith(SimulatedDevice &device, QStringList *report) const;
 
 private:
     struct Step

@@ -515,7 +515,8 @@ private Q_SLOTS:
                      UpgradeFile::applicationPart(image));
     }
     // --record: a trace that tshark reads without a complaint, holding each vendor request the
-    // upgrade made; with --all one trace per device, none for the search before them.
+    // upgrade made; with --all one trace per device, none for the search before them. The
+    // single upgrade's trace replayed and checked against the simulated device.
     void recorded_data()
     {
         QTest::addColumn<QString>("sim");
@@ -569,6 +570,25 @@ private Q_SLOTS:
             flash(sim, QString(arguments).remove(QRegularExpression("--record \\S+")));
         QCOMPARE(unrecorded.out, r.out);
         QCOMPARE(unrecorded.err, r.err);
+
+        // Replayed, the recording gives the same run; another file leaves it at the first page
+        // write; the simulated device under the same faults answers as recorded.
+        QVERIFY(QDir("dev").removeRecursively());
+        const ProcessRun replayed = flash("--replay rec.pcap", "upgrade good.upg");
+        QCOMPARE(replayed.out, r.out);
+        QCOMPARE(replayed.err, r.err);
+        QCOMPARE(replayed.exitCode, 0);
+        QString error;
+        QVERIFY(UpgradeFile::write("other.upg", QByteArray(UpgradeFile::ImageSize, 'x'), &error));
+        const ProcessRun other = flash("--replay rec.pcap", "upgrade other.upg");
+        QCOMPARE(other.exitCode, 124);
+        verifyMatches(other.err, "\ntq470-sim: the replay of rec.pcap ends at its request 5 of "
+                                 "\d+ \(.*\n.*recorded: 40 03 00 40 00 08 00 08\n.*received: "
+                                 "40 03 00 40 00 08 00 08\n.*the OUT data differ from byte 0\n");
+        const ProcessRun checked = runProcess(
+            TQ470_SIM, sim.split(' ') + QStringList{"--check-trace", "rec.pcap"}, ProcessTimeoutMs);
+        QCOMPARE(checked.out, QByteArray("all 919 requests agree\n"));
+        QCOMPARE(checked.exitCode, 0);
     }
     // SIGTERM to tq470-sim reaches the command while it waits for a device that has gone to
     // reset itself and is not back for ten minutes; it stops within that wait and says so.
