@@ -583,7 +583,7 @@ private Q_SLOTS:
         const ProcessRun other = flash("--replay rec.pcap", "upgrade other.upg");
         QCOMPARE(other.exitCode, 124);
         verifyMatches(other.err, "\ntq470-sim: the replay of rec.pcap ends at its request 5 of "
-                                 "\d+ \(.*\n.*recorded: 40 03 00 40 00 08 00 08\n.*received: "
+                                 "\\d+ \\(.*\n.*recorded: 40 03 00 40 00 08 00 08\n.*received: "
                                  "40 03 00 40 00 08 00 08\n.*the OUT data differ from byte 0\n");
         const ProcessRun checked = runProcess(
             TQ470_SIM, sim.split(' ') + QStringList{"--check-trace", "rec.pcap"}, ProcessTimeoutMs);
