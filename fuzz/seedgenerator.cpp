@@ -1,5 +1,7 @@
 #include "debuglog.h"
+#include "pcapngfile.h"
 #include "upgradefile.h"
+#include "usbmontrace.h"
 
 #include <QByteArray>
 #include <QDataStream>
@@ -15,6 +17,8 @@
 //                     past the format's image
 //   DIR/hextobin/     a HEX file over every window of the harness, with a line longer than the
 //                     converter's 64 KiB read block
+//   DIR/usbmontrace/  a trace of control transfers in and out (a page write among them), a
+//                     stall, one never completed and an interrupt transfer, as pcap and pcapng
 namespace {
 
 constexpr quint8 DataRecord = 0x00;
@@ -61,6 +65,52 @@ bool write(const QString &name, const QByteArray &bytes)
            file.write(bytes) == bytes.size();
 }
 
+// One transfer on device 2 of bus 1, each a millisecond after the last.
+UsbTransfer transfer(quint8 type, quint8 endpoint, const QByteArray &setup, const QByteArray &data,
+                     qint32 status)
+{
+    static quint64 id = 0;
+    UsbTransfer t;
+    t.id = ++id;
+    t.type = type;
+    t.endpoint = endpoint;
+    t.bus = 1;
+    t.device = 2;
+    t.setup = setup;
+    t.data = data;
+    t.requestedLength = quint32(setup.isEmpty() ? data.size() : t.length());
+    t.status = status;
+    t.submittedUs = qint64(id) * 1000;
+    t.completedUs = t.submittedUs + 100;
+    return t;
+}
+
+bool writeTrace(const QString &name)
+{
+    UsbmonTrace trace;
+    QString error;
+    if (!QDir().mkpath(QFileInfo(name).path()) || !trace.create(name, &error))
+        return false;
+    const QString serial = QStringLiteral("470000001b");
+    const QByteArray serialDescriptor =
+        QByteArray(1, char(2 + 2 * serial.size())) + '\x03' +
+        QByteArray(reinterpret_cast<const char *>(serial.utf16()), 2 * serial.size());
+    const quint8 control = UsbTransfer::Control;
+    trace.write(transfer(control, 0x80, UsbTransfer::setupPacket(0x80, 6, 0x0303, 0, 256),
+                         serialDescriptor, 0));
+    trace.write(transfer(control, 0x00, UsbTransfer::setupPacket(0x40, 3, 0x4000, 0x0800, 2048),
+                         pattern(2048), 0));
+    trace.write(transfer(control, 0x80, UsbTransfer::setupPacket(0xC0, 0xFF, 0, 0, 2), {}, -32));
+    trace.write(transfer(UsbTransfer::Interrupt, 0x81, {}, pattern(8), 0));
+    UsbTransfer pending =
+        transfer(control, 0x80, UsbTransfer::setupPacket(0xC0, 1, 0, 0x0800, 16), {}, 0);
+    pending.completed = false;
+    trace.write(pending);
+    trace.close();
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) && write(name + "ng", pcapngFromPcap(file.readAll()));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -95,7 +145,8 @@ int main(int argc, char *argv[])
         record(EndRecord, 0, {}),
     };
     if (!write(dir.filePath("upgradefile/longer-image-item.upg"), longer + "trailing") ||
-        !write(dir.filePath("hextobin/whole-with-long-line.hex"), lines.join('\n') + '\n')) {
+        !write(dir.filePath("hextobin/whole-with-long-line.hex"), lines.join('\n') + '\n') ||
+        !writeTrace(dir.filePath("usbmontrace/tq470.pcap"))) {
         std::fprintf(stderr, "cannot write the seeds into %s\n", argv[1]);
         return 1;
     }

@@ -20,14 +20,15 @@ cd "$root"
 seconds=${1:-20}
 [ $# -gt 0 ] && shift
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(hextobin upgradefile identity)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(hextobin upgradefile identity usbmontrace)
 
 # Room for a whole file and for the mutations that make it longer.
-declare -A max_len=([hextobin]=131072 [upgradefile]=409600 [identity]=1024)
+declare -A max_len=([hextobin]=131072 [upgradefile]=409600 [identity]=1024 [usbmontrace]=8192)
 declare -A parsers=(
     [hextobin]="src/upgrade/hextobin.cpp"
     [upgradefile]="src/upgrade/upgradefile.cpp"
     [identity]="src/protocol/deviceidentity.cpp src/tools/productionserial.cpp"
+    [usbmontrace]="src/usb/usbmontrace.cpp"
 )
 
 dir=build-fuzz

@@ -8,13 +8,13 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools
-    libusb-dev
+    libusb-dev libpcap-dev
     umockdev libumockdev-dev libglib2.0-dev
     xvfb xauth imagemagick xdotool twm
 )
 if [ "${1:-}" = --tests ]; then
     packages+=(clang-14 libclang-rt-14-dev llvm-14
-        desktop-file-utils appstream dpkg-dev lintian)
+        desktop-file-utils appstream dpkg-dev lintian tshark)
 fi
 
 missing=()

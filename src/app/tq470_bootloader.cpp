@@ -10,6 +10,7 @@
 #include "progressrelay.h"
 #include "slicedlog.h"
 #include "tq470_bootloaderclass.h"
+#include "transferrecorder.h"
 #include "upgradefile.h"
 #include "upgradeimagebuilder.h"
 #include "upgrader.h"
@@ -109,6 +110,15 @@ TQ470_Bootloader::TQ470_Bootloader(QWidget *parent)
             &ProgressRelay::report, Qt::DirectConnection);
     connect(usb, &USBTQ470::sendPercentExtFlashRead, new ProgressRelay(ui->progressBarExtFlashRd),
             &ProgressRelay::report, Qt::DirectConnection);
+
+    // The window takes no options: a trace for a problem report is asked for by TQ470_RECORD.
+    // Without one the window still does its work.
+    QString unrecorded;
+    if (!TransferRecorder::startFromEnvironment(&unrecorded)) {
+        const QString line = tr("The USB transfers are not recorded: %1").arg(unrecorded);
+        qWarning().noquote() << line;
+        log->appendNow(line);
+    }
 }
 
 // The worker is never deleted; it goes with the process. A run still going uses usb, so it

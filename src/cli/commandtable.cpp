@@ -27,7 +27,7 @@ const CommandTable::Entry CommandTable::commands[] = {
      [](const Context &c) {
          return c.allDevices
                     ? UpgradeAll(c.out, c.err)
-                          .run(c.arguments.at(0), c.waitMs, c.passedOn, c.jsonReport)
+                          .run(c.arguments.at(0), c.waitMs, c.passedOn, c.recordFile, c.jsonReport)
                     : UpgradeCommand(c.out, c.err)
                           .run(c.arguments.at(0), c.resetDeadlineMs, c.serial, c.jsonReport);
      }},

@@ -50,6 +50,7 @@ public:
         bool allowEmpty = false;   // --allow-empty
         // --debug and --reset-timeout as given, for the tq470-flash processes a command starts.
         QStringList passedOn;
+        QString recordFile;                // --record as given; null when not given
         QJsonObject *jsonReport = nullptr; // --json's document; null without --json
     };
 

@@ -7,6 +7,7 @@
 #include "deviceidentity.h"
 #include "exitstatus.h"
 #include "hexdump.h"
+#include "transferrecorder.h"
 #include "usbtq470.h"
 
 #include <QCommandLineParser>
@@ -26,6 +27,7 @@ constexpr char ToolVersion[] = "2.00";
 constexpr char HelpName[] = "help";
 constexpr char VersionName[] = "version";
 constexpr char DebugName[] = "debug";
+constexpr char RecordName[] = "record";
 constexpr char JsonName[] = "json";
 constexpr char AllDevicesName[] = "all";
 constexpr char SerialName[] = "serial";
@@ -162,6 +164,11 @@ void addGeneralOptions(QCommandLineParser &parser)
     parser.addOption(QCommandLineOption(
         QStringList{QStringLiteral("d"), QString::fromLatin1(DebugName)},
         QStringLiteral("Write the device layers' debug lines to standard error.")));
+    parser.addOption(QCommandLineOption(
+        QString::fromLatin1(RecordName),
+        QStringLiteral("Record every USB transfer into FILE, a pcap trace as Wireshark captures "
+                       "it; upgrading every device, into FILE-SERIAL.pcap for each."),
+        QStringLiteral("FILE")));
 }
 
 bool showDebugOutput = false;
@@ -327,6 +334,14 @@ int FlashTool::runEntry(const Entry &entry, const QStringList &arguments, const 
     if (!resetTimeout.isNull())
         context.passedOn << QStringLiteral("--%1").arg(QLatin1String(ResetTimeoutName))
                          << resetTimeout;
+
+    // The devices' processes of --all record their own devices; the search here, which reads
+    // every device's serial, belongs to none of them and is left out.
+    context.recordFile = commandParser.value(QString::fromLatin1(RecordName));
+    QString unrecorded;
+    if (!context.recordFile.isNull() && !context.allDevices &&
+        !TransferRecorder::start(context.recordFile, &unrecorded))
+        return ExitStatus::report(err, ExitStatus::Failed, unrecorded);
 
     if ((entry.options & CommandTable::DeviceChoice) && !context.allDevices) {
         const int refused = AttachedDevices(out, err).choose(context.serial, context.waitMs);

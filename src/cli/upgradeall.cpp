@@ -29,6 +29,8 @@ constexpr int SerialColumn = 11;
 constexpr int ResultColumn = 16; // "access-refused" and two blanks
 constexpr int SecondsDecimals = 1;
 constexpr char FileCopyDirectory[] = "tq470-flash-XXXXXX";
+constexpr char TraceSuffix[] = ".pcap";
+constexpr char RecordOption[] = "--record";
 
 // The text after the program's name, for a line that has it.
 QString withoutProgramName(const QString &line)
@@ -103,8 +105,9 @@ UpgradeAll::UpgradeAll(QTextStream &out, QTextStream &err) : out(out), err(err)
 UpgradeAll::~UpgradeAll() = default;
 
 int UpgradeAll::run(const QString &fileName, int waitMs, const QStringList &passedOn,
-                    QJsonObject *jsonReport)
+                    const QString &recordFile, QJsonObject *jsonReport)
 {
+    this->recordFile = recordFile;
     if (jsonReport)
         jsonReport->insert(QStringLiteral("file"), fileName);
     const int fileRefused = checkFile(fileName);
@@ -253,11 +256,21 @@ int UpgradeAll::passOn(const QString &fileName, const UpgradeFile &upgradeFile)
 
 void UpgradeAll::start(Child &child, const QString &fileName, const QStringList &passedOn)
 {
-    const QStringList arguments = QStringList{QStringLiteral("--serial"), child.serial,
-                                              QStringLiteral("upgrade"), fileName} +
-                                  passedOn;
+    QStringList arguments =
+        QStringList{QStringLiteral("--serial"), child.serial, QStringLiteral("upgrade"), fileName} +
+        passedOn;
+    if (!recordFile.isNull())
+        arguments << QLatin1String(RecordOption) << recordFileOf(recordFile, child.serial);
     child.clock.start();
     child.process.start(QCoreApplication::applicationFilePath(), arguments);
+}
+
+QString UpgradeAll::recordFileOf(const QString &recordFile, const QString &serial)
+{
+    const QString suffix = QLatin1String(TraceSuffix);
+    const QString base =
+        recordFile.endsWith(suffix) ? recordFile.chopped(suffix.size()) : recordFile;
+    return base + QLatin1Char('-') + serial + suffix;
 }
 
 // The first stop asks each device's process to end at its next request; a later one kills the

@@ -39,10 +39,15 @@ public:
     // Exit 0 only when every device was upgraded; ExitStatus::Interrupted after a stop;
     // otherwise the class the failed devices share, or Failed when they differ. waitMs: how
     // long to wait for a first Tq470 (0: not at all). passedOn: options each device's process
-    // gets as well (--debug, --reset-timeout). With jsonReport: "devices", one entry each with
-    // bus, device, serial, result, reason (its class), message, seconds and log.
+    // gets as well (--debug, --reset-timeout). recordFile: --record's FILE, each device's
+    // process recording into recordFileOf() it (null: no recording). With jsonReport:
+    // "devices", one entry each with bus, device, serial, result, reason (its class), message,
+    // seconds and log.
     int run(const QString &fileName, int waitMs, const QStringList &passedOn,
-            QJsonObject *jsonReport);
+            const QString &recordFile, QJsonObject *jsonReport);
+
+    // FILE-SERIAL.pcap for FILE.pcap (or FILE): the trace of one device's process.
+    static QString recordFileOf(const QString &recordFile, const QString &serial);
 
 private:
     struct Child;
@@ -62,6 +67,7 @@ private:
     QTextStream &err;
     // What the devices' processes read: the file named, or the copy of a pipe's contents.
     QString childFileName;
+    QString recordFile;
     std::unique_ptr<QTemporaryDir> fileCopy;
     QList<std::shared_ptr<Child>> children;
     bool stopping = false;

@@ -631,16 +631,11 @@ Answer EmulatedBus::Private::control(Node &node, const Host &host,
 {
     const TransferOutcome outcome = node.device->controlTransfer(
         request.setup, request.outData, request.timeoutMs, host.process);
+    Answer answer{-1, EPIPE, {}};
     switch (outcome.status) {
     case TransferOutcome::Status::Completed:
-        // The device acknowledges first and only then resets; the host may see the node
-        // vanish at once.
-        if (outcome.leavesBus) {
-            depart(node, outcome.returnAfterMs);
-            if (listener)
-                listener(node.id, *node.device);
-        }
-        return Answer{outcome.transferred, 0, request.setup.isIn() ? outcome.data : QByteArray()};
+        answer = Answer{outcome.transferred, 0, request.setup.isIn() ? outcome.data : QByteArray()};
+        break;
     case TransferOutcome::Status::TimedOut: {
         // Only this handle waits; a device that leaves the bus meanwhile ends the wait, as a
         // pulled cable does.
@@ -649,21 +644,32 @@ Answer EmulatedBus::Private::control(Node &node, const Host &host,
         while (!closing && node.present &&
                changed.wait_until(*locker, deadline) == std::cv_status::no_timeout) {
         }
-        return Answer{-1, !closing && node.present ? ETIMEDOUT : ENODEV, {}};
+        answer = Answer{-1, !closing && node.present ? ETIMEDOUT : ENODEV, {}};
+        break;
     }
     case TransferOutcome::Status::Unplugged:
+        answer = Answer{-1, ENODEV, {}};
+        break;
     case TransferOutcome::Status::AckLost:
-        depart(node, outcome.returnAfterMs);
-        if (listener)
-            listener(node.id, *node.device);
         // A device that resets before its handshake leaves the host controller without an
         // answer, which it reports as a protocol error well before the hub reports the
         // departure.
-        return Answer{-1, outcome.status == TransferOutcome::Status::AckLost ? EPROTO : ENODEV, {}};
+        answer = Answer{-1, EPROTO, {}};
+        break;
+    case TransferOutcome::Status::Failed:
+        answer = Answer{-1, outcome.error, {}};
+        break;
     case TransferOutcome::Status::Stalled:
         break;
     }
-    return Answer{-1, EPIPE, {}};
+    // A device that acknowledges first and only then resets may vanish before the host reads
+    // the answer.
+    if (outcome.leavesBus && !closing && node.present) {
+        depart(node, outcome.returnAfterMs);
+        if (listener)
+            listener(node.id, *node.device);
+    }
+    return answer;
 }
 
 // The file is closed, or its process has ended: its claims go.

@@ -14,7 +14,7 @@ constexpr quint64 LargestSerial = 999999999;
 // In the order their values are checked.
 const char *const OptionsWithValue[] = {
     "devices", "state", "mode", "serial", "fault-rate", "seed", "fault", "fault-device",
-    "reenumerate-ms", "plug-after-ms",
+    "reenumerate-ms", "plug-after-ms", "replay", "check-trace",
 };
 
 } // namespace
@@ -53,8 +53,17 @@ LauncherOptions::Outcome LauncherOptions::parse(const QStringList &arguments)
                 return Outcome::Invalid;
     }
     m_command = parser.positionalArguments();
-    if (m_command.isEmpty()) {
+    if (!m_checkTrace.isEmpty() && (!m_command.isEmpty() || !m_replayTrace.isEmpty())) {
+        invalid(QStringLiteral("--check-trace takes no COMMAND and no --replay"));
+        return Outcome::Invalid;
+    }
+    if (m_command.isEmpty() && m_checkTrace.isEmpty()) {
         invalid(QStringLiteral("no COMMAND given"));
+        return Outcome::Invalid;
+    }
+    if (!m_replayTrace.isEmpty() && (m_devices > 1 || !m_faults.isEmpty() || m_faultRate)) {
+        invalid(QStringLiteral("--replay plays one device as recorded: no --devices, --fault or "
+                               "--fault-rate"));
         return Outcome::Invalid;
     }
     if (m_seed && !m_faultRate) {
@@ -94,6 +103,10 @@ bool LauncherOptions::apply(const QString &option, const QString &value)
         if (value.isEmpty())
             return invalid(QStringLiteral("--state needs a directory"));
         m_stateDirectory = value;
+    } else if (option == QLatin1String("--replay") || option == QLatin1String("--check-trace")) {
+        if (value.isEmpty())
+            return invalid(option + QStringLiteral(" needs a trace file"));
+        (option == QLatin1String("--replay") ? m_replayTrace : m_checkTrace) = value;
     } else if (option == QLatin1String("--mode")) {
         DeviceMode mode;
         if (!DeviceStateStore::parseMode(value, &mode))
@@ -161,6 +174,7 @@ QString LauncherOptions::helpText(const QString &program)
 {
     return QStringLiteral(
                "Usage: %1 [OPTION]... [--] COMMAND [ARGS]...\n"
+               "  or:  %1 [--fault RULE]... [--fault-rate P] --check-trace FILE\n"
                "Runs COMMAND with a simulated Tq470 plugged into an emulated USB bus that only\n"
                "COMMAND sees. COMMAND's libusb talks to it as to the real device and never\n"
                "reaches real USB hardware.\n"
@@ -197,6 +211,13 @@ QString LauncherOptions::helpText(const QString &program)
                "                       how many host processes selected its configuration or\n"
                "                       claimed its interface and how many such requests were\n"
                "                       refused, then a line for each refusal\n"
+               "  --replay FILE        let the Tq470 of FILE, a USB trace in usbmon's pcap or\n"
+               "                       pcapng format, answer: each request of COMMAND gets the\n"
+               "                       recorded answer of the next recorded request, which it\n"
+               "                       must repeat; the first other request ends the replay\n"
+               "  --check-trace FILE   send the recorded requests of FILE to the simulated\n"
+               "                       device, with the faults given, and list where its\n"
+               "                       answers differ (no COMMAND)\n"
                "  -h, --help           show this help\n"
                "  -V, --version        show the version\n"
                "\n")
@@ -212,8 +233,9 @@ QString LauncherOptions::helpText(const QString &program)
                "closing the file or the end of its process releases its claims.\n"
                "\n"
                "Exit status: COMMAND's, or 128 + N when a signal N ended it; 2 for bad usage or\n"
-               "a malformed state directory; 125 when the simulator itself fails; 126 when\n"
-               "COMMAND cannot run and 127 when it is not found.\n"
+               "a malformed state directory or trace; 124 when COMMAND left a --replay's trace;\n"
+               "125 when the simulator itself fails; 126 when COMMAND cannot run and 127 when it\n"
+               "is not found. --check-trace: 0 when every answer agrees, 1 when one differs.\n"
                "SIGINT and SIGTERM sent to %1 are passed on to COMMAND.\n")
                  .arg(program);
 }

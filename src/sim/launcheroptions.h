@@ -15,8 +15,8 @@
 //   [--devices N] [--state DIR] [--mode bootloader|application] [--serial NINE_DIGITS]
 //   [--fault-rate P [--seed N]] [--fault RULE ...] [--fault-device SERIAL]
 //   [--reenumerate-ms MS] [--unplugged] [--plug-after-ms MS] [--no-access] [--report-claims]
-//   [--] COMMAND [ARGS...]
-// Options end at COMMAND: what follows it is COMMAND's.
+//   [--replay FILE] [--] COMMAND [ARGS...]
+// or --check-trace FILE, without COMMAND. Options end at COMMAND: what follows it is COMMAND's.
 class LauncherOptions
 {
 public:
@@ -49,6 +49,10 @@ public:
     // was refused.
     bool reportClaims() const { return m_reportClaims; }
     QStringList command() const { return m_command; }
+    // A USB trace whose device answers COMMAND in place of the model.
+    QString replayTrace() const { return m_replayTrace; }
+    // A USB trace whose requests go to the model, with no COMMAND.
+    QString checkTrace() const { return m_checkTrace; }
 
 private:
     bool apply(const QString &option, const QString &value);
@@ -70,6 +74,8 @@ private:
     bool m_noAccess = false;
     bool m_reportClaims = false;
     QStringList m_command;
+    QString m_replayTrace;
+    QString m_checkTrace;
 };
 
 #endif

@@ -1,5 +1,7 @@
 #include "simulateddevice.h"
 
+#include "traceplayer.h"
+
 #include <QMutexLocker>
 
 namespace {
@@ -20,7 +22,7 @@ TransferOutcome SimulatedDevice::controlTransfer(const SetupPacket &setup,
                                                  qint64 host)
 {
     QMutexLocker locker(&m_lock);
-    const FaultDecision fault = m_faults.decide(setup, host);
+    const FaultDecision fault = m_player ? FaultDecision() : m_faults.decide(setup, host);
     TransferOutcome outcome;
     switch (fault.kind) {
     case FaultKind::Stall:
@@ -53,7 +55,8 @@ TransferOutcome SimulatedDevice::controlTransfer(const SetupPacket &setup,
     case FaultKind::ShortTransfer:
     case FaultKind::Corrupt:
     case FaultKind::None:
-        outcome = deliver(setup, outData, fault);
+        outcome = m_player ? m_player->answer(setup, outData, requestTimeoutMs)
+                           : deliver(setup, outData, fault);
         break;
     }
     m_log.append(LoggedRequest{setup.requestType, setup.request, setup.value, setup.index,
@@ -94,6 +97,12 @@ TransferOutcome SimulatedDevice::deliver(const SetupPacket &setup, QByteArray ou
     outcome.leavesBus = answer.leavesBus;
     outcome.returnAfterMs = m_model.options().reenumerateDelayMs;
     return outcome;
+}
+
+void SimulatedDevice::setTracePlayer(const std::shared_ptr<TracePlayer> &player)
+{
+    QMutexLocker locker(&m_lock);
+    m_player = player;
 }
 
 bool SimulatedDevice::setConfiguration(int configuration) const

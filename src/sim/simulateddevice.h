@@ -7,10 +7,14 @@
 #include <QList>
 #include <QMutex>
 
+#include <memory>
+
+class TracePlayer;
+
 // What one control transfer came to, as the bus must report it to the host.
 struct TransferOutcome
 {
-    enum class Status { Completed, Stalled, TimedOut, Unplugged, AckLost };
+    enum class Status { Completed, Stalled, TimedOut, Unplugged, AckLost, Failed };
 
     Status status = Status::Stalled;
     // IN: the bytes returned. OUT: unused.
@@ -24,6 +28,8 @@ struct TransferOutcome
     bool leavesBus = false;
     // When the device returns after leaving the bus, or FaultRule::Never.
     int returnAfterMs = FaultRule::Never;
+    // Failed: the errno the host sees, as a trace recorded it.
+    int error = 0;
 };
 
 struct LoggedRequest
@@ -38,7 +44,8 @@ struct LoggedRequest
 };
 
 // One simulated Tq470 as the bus sees it: the model, the faults planned for it and the log of
-// the control requests it met. Every member is safe to call from any thread: the bus calls it
+// the control requests it met. With a trace player, the trace answers the control transfers in
+// place of the model and the faults. Every member is safe to call from any thread: the bus calls it
 // from umockdev's handler thread while a test reads memory or adds faults from its own.
 class SimulatedDevice
 {
@@ -49,6 +56,7 @@ public:
     // host tells the host processes apart: each meets the planned faults on its own.
     TransferOutcome controlTransfer(const SetupPacket &setup, const QByteArray &outData,
                                     int requestTimeoutMs, qint64 host = 0);
+    void setTracePlayer(const std::shared_ptr<TracePlayer> &player);
     bool setConfiguration(int configuration) const;
     bool claimInterface(int interfaceNumber) const;
     QByteArray usbfsDescriptors() const;
@@ -80,6 +88,7 @@ private:
     Tq470Model m_model;
     FaultPlan m_faults;
     QList<LoggedRequest> m_log;
+    std::shared_ptr<TracePlayer> m_player;
 };
 
 #endif

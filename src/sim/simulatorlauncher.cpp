@@ -4,6 +4,7 @@
 #include "preloadenvironment.h"
 #include "simulateddevice.h"
 #include "tq470model.h"
+#include "traceplayer.h"
 
 #include <QByteArrayList>
 #include <QDir>
@@ -91,6 +92,15 @@ SimulatorLauncher::SimulatorLauncher(const LauncherOptions &options) : m_options
 
 int SimulatorLauncher::run()
 {
+    if (!m_options.checkTrace().isEmpty())
+        return checkTrace();
+    std::shared_ptr<TracePlayer> player;
+    QString error;
+    if (!m_options.replayTrace().isEmpty() &&
+        !(player = std::make_shared<TracePlayer>())->load(m_options.replayTrace(), &error)) {
+        report(error);
+        return ExitUsage;
+    }
     // One device keeps today's layout, directly in the state directory; several keep one
     // directory each, named after the serial.
     const bool severalDevices = m_options.devices() > 1;
@@ -111,6 +121,7 @@ int SimulatorLauncher::run()
         deviceOptions.reenumerateDelayMs = m_options.reenumerateDelayMs();
         deviceOptions.refuseAccess = m_options.noAccess();
         const auto device = std::make_shared<SimulatedDevice>(state, deviceOptions);
+        device->setTracePlayer(player);
         if (!m_options.faultDevice() || *m_options.faultDevice() == state.serial) {
             faultDeviceFound = true;
             for (const FaultRule &rule : m_options.faults())
@@ -170,6 +181,12 @@ int SimulatorLauncher::run()
     commandEnded.notify_all();
     if (latePlug.joinable())
         latePlug.join();
+    if (player) {
+        for (const QString &line : player->replayReport())
+            report(line);
+        if (player->diverged())
+            exitCode = ExitReplayDiverged;
+    }
     if (m_options.reportClaims())
         for (std::size_t i = 0; i < devices.size(); ++i)
             reportClaims(devices[i]->state().serial,
@@ -180,6 +197,28 @@ int SimulatorLauncher::run()
         if (stores[i] && !save(*stores[i], devices[i]->state()) && exitCode == 0)
             exitCode = ExitSimulatorFailure;
     return exitCode;
+}
+
+int SimulatorLauncher::checkTrace() const
+{
+    TracePlayer trace;
+    QString error;
+    if (!trace.load(m_options.checkTrace(), &error)) {
+        report(error);
+        return ExitUsage;
+    }
+    DeviceOptions deviceOptions;
+    deviceOptions.reenumerateDelayMs = m_options.reenumerateDelayMs();
+    SimulatedDevice device(trace.startState(), deviceOptions);
+    for (const FaultRule &rule : m_options.faults())
+        device.addFault(rule);
+    if (m_options.randomFaults())
+        device.setRandomFaults(*m_options.randomFaults());
+    QStringList lines;
+    const int differences = trace.compareWith(device, &lines);
+    std::fputs(lines.join(QLatin1Char('\n')).append(QLatin1Char('\n')).toLocal8Bit().constData(),
+               stdout);
+    return differences == 0 ? 0 : ExitTraceDiffers;
 }
 
 // A fresh device, or the one kept in directory. A device kept under its serial (requiredSerial)

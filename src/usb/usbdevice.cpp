@@ -1,6 +1,7 @@
 #include "usbdevice.h"
 
 #include "debuglog.h"
+#include "transferrecorder.h"
 #include "usbconstants.h"
 
 #include <QDebug>
@@ -86,6 +87,78 @@ int rank(ConnectFailure::Reason reason)
     return 0;
 }
 
+// The standard request libusb 0.1's usb_get_descriptor() makes.
+constexpr quint8 StandardRequestIn = 0x80;
+constexpr quint8 GetDescriptorRequest = 0x06;
+constexpr int DescriptorTypeShift = 8;
+
+// usbmon numbers a device by its bus and address, which libusb 0.1 names as the folder and file
+// of its node: 001/002.
+TransferRecorder::Address addressOf(usb_dev_handle *handle)
+{
+    const struct usb_device *device = usb_device(handle);
+    return {quint16(QByteArray(device->bus->dirname).toUInt()),
+            quint8(QByteArray(device->filename).toUInt())};
+}
+
+// Makes the libusb call; while a recording runs, writes it as the transfer submitted()
+// describes, with the call's outcome. errno stays as the call left it: the callers read it.
+template <typename Submitted, typename Call>
+int recorded(usb_dev_handle *handle, char *buffer, const Submitted &submitted, const Call &call)
+{
+    if (!TransferRecorder::isRecording())
+        return call();
+    const int callersErrno = errno;
+    const UsbTransfer transfer = submitted(addressOf(handle));
+    errno = callersErrno;
+    const int result = call();
+    const int callErrno = errno;
+    TransferRecorder::complete(transfer, result, buffer);
+    errno = callErrno;
+    return result;
+}
+
+int controlMessage(usb_dev_handle *handle, quint8 requestType, quint8 request, quint16 value,
+                   quint16 index, char *data, int length)
+{
+    return recorded(
+        handle, data,
+        [&](TransferRecorder::Address address) {
+            return TransferRecorder::controlSubmission(address, requestType, request, value, index,
+                                                       data, length);
+        },
+        [&] {
+            return usb_control_msg(handle, requestType, request, value, index, data, length,
+                                   TransferTimeoutMs);
+        });
+}
+
+int getDescriptor(usb_dev_handle *handle, quint8 type, quint8 index, char *buffer, int size)
+{
+    return recorded(
+        handle, buffer,
+        [&](TransferRecorder::Address address) {
+            return TransferRecorder::controlSubmission(
+                address, StandardRequestIn, GetDescriptorRequest,
+                quint16(type << DescriptorTypeShift | index), 0, nullptr, size);
+        },
+        [&] { return usb_get_descriptor(handle, type, index, buffer, size); });
+}
+
+int bulkTransfer(usb_dev_handle *handle, int endpoint, char *data, int length)
+{
+    return recorded(
+        handle, data,
+        [&](TransferRecorder::Address address) {
+            return TransferRecorder::bulkSubmission(address, quint8(endpoint), data, length);
+        },
+        [&] {
+            return endpoint & USB_ENDPOINT_IN
+                       ? usb_bulk_read(handle, endpoint, data, length, TransferTimeoutMs)
+                       : usb_bulk_write(handle, endpoint, data, length, TransferTimeoutMs);
+        });
+}
+
 constexpr int StringDescriptorBufferSize = 256;
 
 // The string descriptor at index of the open device; empty when it cannot be read, with the
@@ -94,7 +167,7 @@ QByteArray stringDescriptor(usb_dev_handle *handle, quint8 index, int *error)
 {
     char buffer[StringDescriptorBufferSize];
     errno = 0;
-    const int received = usb_get_descriptor(handle, USB_DT_STRING, index, buffer, sizeof buffer);
+    const int received = getDescriptor(handle, USB_DT_STRING, index, buffer, sizeof buffer);
     *error = received < 0 ? (errno ? errno : -received) : 0;
     return received < 0 ? QByteArray() : QByteArray(buffer, received);
 }
@@ -288,8 +361,7 @@ int UsbDevice::control_receivePrivate(quint8 bRequest, quint16 wValue, quint16 w
 
     int result = -1;
     if (length != 0 && data)
-        result = usb_control_msg(handle, VendorRequestIn, bRequest, wValue, wIndex, data, length,
-                                 TransferTimeoutMs);
+        result = controlMessage(handle, VendorRequestIn, bRequest, wValue, wIndex, data, length);
     logControlTransfer(ReceiveLog, bRequest, wValue, wIndex, length, result);
 
     if (result < 0) {
@@ -316,11 +388,9 @@ int UsbDevice::control_send(quint8 bRequest, quint16 wValue, quint16 wIndex, cha
 
     int result;
     if (!data || length == 0)
-        result = usb_control_msg(handle, VendorRequestOut, bRequest, wValue, wIndex, nullptr, 0,
-                                 TransferTimeoutMs);
+        result = controlMessage(handle, VendorRequestOut, bRequest, wValue, wIndex, nullptr, 0);
     else
-        result = usb_control_msg(handle, VendorRequestOut, bRequest, wValue, wIndex, data, length,
-                                 TransferTimeoutMs);
+        result = controlMessage(handle, VendorRequestOut, bRequest, wValue, wIndex, data, length);
     logControlTransfer(SendLog, bRequest, wValue, wIndex, length, result);
 
     if (result < 0) {
@@ -335,7 +405,7 @@ int UsbDevice::bulk_write(char *data, int length)
     QMutexLocker lock(&deviceLock);
     if (!data || length <= 0 || !handle)
         return -1;
-    return usb_bulk_write(handle, BulkEndpointOut, data, length, TransferTimeoutMs);
+    return bulkTransfer(handle, BulkEndpointOut, data, length);
 }
 
 int UsbDevice::bulk_read(char *data, int length)
@@ -343,7 +413,7 @@ int UsbDevice::bulk_read(char *data, int length)
     QMutexLocker lock(&deviceLock);
     if (!data || length <= 0 || !handle)
         return -1;
-    return usb_bulk_read(handle, BulkEndpointIn, data, length, TransferTimeoutMs);
+    return bulkTransfer(handle, BulkEndpointIn, data, length);
 }
 
 int UsbDevice::get_descriptor(quint8 type, quint8 index, char *buffer, int size)
@@ -351,7 +421,7 @@ int UsbDevice::get_descriptor(quint8 type, quint8 index, char *buffer, int size)
     QMutexLocker lock(&deviceLock);
     if (!handle || !buffer || size <= 0)
         return -1;
-    const int result = usb_get_descriptor(handle, type, index, buffer, size);
+    const int result = getDescriptor(handle, type, index, buffer, size);
     return result < 0 ? -1 : result;
 }
 

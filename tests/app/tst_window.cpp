@@ -6,6 +6,7 @@
 #include "slicedlog.h"
 #include "testchecks.h"
 #include "tq470_bootloader.h"
+#include "transferrecorder.h"
 #include "upgradefile.h"
 #include "upgrader.h"
 #include "usbtq470.h"
@@ -114,6 +115,34 @@ private Q_SLOTS:
         QVERIFY(worker->isRunning() && !button->isEnabled());
         delete std::exchange(window, nullptr);
         QVERIFY(worker->isFinished() && worker->succeeded());
+    }
+
+    // TQ470_RECORD: a file that cannot be written is said in the log, and the window works on;
+    // a trace holds the worker's transfers.
+    void recordsIntoTheFileTq470RecordNames()
+    {
+        const auto reopen = [this](const char *file) {
+            delete window;
+            delete worker;
+            qputenv(TransferRecorder::EnvironmentVariable, file);
+            window = new TQ470_Bootloader;
+            worker = window->worker();
+            qunsetenv(TransferRecorder::EnvironmentVariable);
+        };
+        reopen("no/w.pcap");
+        QCOMPARE(log(), QStringLiteral("The USB transfers are not recorded: TQ470_RECORD: cannot "
+                                       "write no/w.pcap: No such file or directory"));
+        QVERIFY(!TransferRecorder::isRecording());
+        reopen("w.pcap");
+        click("Firmware", {"ok.upg"});
+        QVERIFY(worker->wait(60000) && worker->succeeded());
+        TransferRecorder::stop();
+        QList<UsbTransfer> transfers;
+        QString error;
+        QVERIFY2(UsbmonTrace::read("w.pcap", &transfers, &error), qPrintable(error));
+        QCOMPARE(std::count_if(transfers.cbegin(), transfers.cend(),
+                               [](const UsbTransfer &t) { return t.request() == 3; }),
+                 120);
     }
 
     // A burst of reports from the worker's thread queues one update, which shows the last value.

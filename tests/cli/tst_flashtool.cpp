@@ -169,7 +169,7 @@ private Q_SLOTS:
         row("hex2bin --help: --fill and --allow-empty, not boot-image's --serial", Direct,
             "hex2bin --help", 0, none,
             "^(?!.*--serial)Usage: tq470-flash hex2bin \\[options\\] IN.hex .*--fill <BYTE>.*"
-            "--allow-empty  Write the output even when the HEX file holds no data");
+            "--allow-empty +Write the output even when the HEX file holds no data");
         row("info --help: its options, --serial and --json among them", Direct, "info --help", 0,
             none, "^Usage: tq470-flash info \\[options\\]\n.*--serial <SERIAL>.*--json");
         row("help: every command", Direct, "help", 0, none,
@@ -348,6 +348,9 @@ private Q_SLOTS:
         row("create-upg takes no --allow-empty", Direct, "create-upg end.hex fw.upg --allow-empty",
             2, usage("create-upg takes no option 'allow-empty'", " create-upg"), none,
             {"fw.upg absent"});
+        row("--record into a missing folder: said before the search, which finds two Tq470s",
+            "--devices 2", "--record no/rec.pcap upgrade good.upg", 1,
+            fails("cannot write no/rec.pcap: No such file or directory"));
         row("upgrade --all with --serial", Direct, "upgrade --all good.upg --serial 1", 2,
             usage("--all upgrades every device; it takes no --serial", " upgrade"));
         row("upgrade --all --debug: passed on to every device's process", "--devices 2",
@@ -510,6 +513,82 @@ private Q_SLOTS:
             QCOMPARE(fileContents(QStringLiteral("dev/%1/internal.bin").arg(serial))
                          .mid(UpgradeFile::ApplicationOffset, UpgradeFile::ApplicationSize),
                      UpgradeFile::applicationPart(image));
+    }
+    // --record: a trace that tshark reads without a complaint, holding each vendor request the
+    // upgrade made; with --all one trace per device, none for the search before them. The
+    // single upgrade's trace replayed and checked against the simulated device.
+    void recorded_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<QString>("arguments");
+        // "FILE PAGE_WRITES EXTERNAL_READS EXTERNAL_WRITES STALLS", every trace the folder holds
+        QTest::addColumn<QStringList>("traces");
+        QTest::addColumn<bool>("sameOutput"); // as the run without --record
+        const auto row = [](const char *name, const char *sim, const char *arguments,
+                            const QStringList &traces, bool sameOutput) {
+            QTest::newRow(name) << sim << arguments << traces << sameOutput;
+        };
+        row("upgrade, one page write stalled: its retry recorded, the output unchanged",
+            "--fault stall:request=3:nth=5", "--record rec.pcap upgrade good.upg",
+            {"rec.pcap 121 224 448 1"}, true);
+        row("upgrade --all: FILE-SERIAL.pcap for each device, nothing of the search", "--devices 2",
+            "upgrade --all good.upg --record rec.pcap",
+            {"rec-470000001.pcap 120 224 448 0", "rec-470000002.pcap 120 224 448 0"}, false);
+    }
+    void recorded()
+    {
+        QFETCH(QString, sim);
+        QFETCH(QString, arguments);
+        QFETCH(QStringList, traces);
+        QFETCH(bool, sameOutput);
+        const ProcessRun r = flash(sim, arguments);
+        QCOMPARE(r.exitCode, 0);
+        QStringList found;
+        for (const QString &file : QDir().entryList({"rec*"}, QDir::Files)) {
+            const ProcessRun shark =
+                runProcess("tshark",
+                           {"-r", file, "-T", "fields", "-e", "usb.bmRequestType", "-e",
+                            "usb.setup.bRequest", "-e", "usb.urb_status"},
+                           ProcessTimeoutMs);
+            QCOMPARE(shark.exitCode, 0);
+            // tshark warns root of itself whatever it reads.
+            QCOMPARE(QString(shark.err).remove(QRegularExpression("^Running as user \"root\".*\n")),
+                     QString());
+            const auto count = [&shark](const char *pattern) {
+                return QString::number(QString(shark.out).count(
+                    QRegularExpression(pattern, QRegularExpression::MultilineOption)));
+            };
+            found << QStringList{file, count("^0x40\t3\t"), count("^0xc0\t5\t"),
+                                 count("^0x40\t6\t"), count("\t-32$")}
+                         .join(' ');
+        }
+        QCOMPARE(found, traces);
+        if (!sameOutput)
+            return;
+        QVERIFY(QDir("dev").removeRecursively());
+        const ProcessRun unrecorded =
+            flash(sim, QString(arguments).remove(QRegularExpression("--record \\S+")));
+        QCOMPARE(unrecorded.out, r.out);
+        QCOMPARE(unrecorded.err, r.err);
+
+        // Replayed, the recording gives the same run; another file leaves it at the first page
+        // write; the simulated device under the same faults answers as recorded.
+        QVERIFY(QDir("dev").removeRecursively());
+        const ProcessRun replayed = flash("--replay rec.pcap", "upgrade good.upg");
+        QCOMPARE(replayed.out, r.out);
+        QCOMPARE(replayed.err, r.err);
+        QCOMPARE(replayed.exitCode, 0);
+        QString error;
+        QVERIFY(UpgradeFile::write("other.upg", QByteArray(UpgradeFile::ImageSize, 'x'), &error));
+        const ProcessRun other = flash("--replay rec.pcap", "upgrade other.upg");
+        QCOMPARE(other.exitCode, 124);
+        verifyMatches(other.err, "\ntq470-sim: the replay of rec.pcap ends at its request 5 of "
+                                 "\\d+ \\(.*\n.*recorded: 40 03 00 40 00 08 00 08\n.*received: "
+                                 "40 03 00 40 00 08 00 08\n.*the OUT data differ from byte 0\n");
+        const ProcessRun checked = runProcess(
+            TQ470_SIM, sim.split(' ') + QStringList{"--check-trace", "rec.pcap"}, ProcessTimeoutMs);
+        QCOMPARE(checked.out, QByteArray("all 919 requests agree\n"));
+        QCOMPARE(checked.exitCode, 0);
     }
     // SIGTERM to tq470-sim reaches the command while it waits for a device that has gone to
     // reset itself and is not back for ten minutes; it stops within that wait and says so.

@@ -1,10 +1,14 @@
 #include "bootloaderprotocol.h"
+#include "deviceidentity.h"
 #include "devicestatestore.h"
 #include "encoding.h"
+#include "pcapngfile.h"
 #include "preloadenvironment.h"
 #include "processrun.h"
 #include "samplefirmware.h"
 #include "simtestsupport.h"
+#include "simulatorlauncher.h"
+#include "usbmontrace.h"
 
 #include <cerrno>
 #include <thread>
@@ -91,6 +95,95 @@ QString identify(usb_dev_handle *handle)
     char answer[2] = {};
     const int result = usb_control_msg(handle, 0xC0, RequestIdentity, 0, 0, answer, 2, TimeoutMs);
     return QStringLiteral("identity %1 %2").arg(result).arg(QByteArray(answer, 2).toHex());
+}
+
+// A trace of steps such as runScript()'s, answered by a device with serial 261205007 that starts
+// in its bootloader (its application after a first step A). A step [N/]S[!STATUS|*|^] goes to
+// device N of bus 1 (else to the last one, first 2): s reads the serial, i identifies, v reads
+// the version block, r 16 bytes at 0x08000000, x resets, e writes 16 zero bytes at external 0;
+// K is the kernel's enumeration of the device, O another device's traffic on bus 2. !STATUS
+// records that status and no data, * a byte of the answer flipped, ^ wValue one higher. Each
+// step takes 1 ms, a new device number comes 50 ms on. A first step ng makes it a pcapng file;
+// "hex:BYTES" is the file's content.
+void writeTrace(const QString &fileName, const QString &script)
+{
+    QFile file(fileName);
+    if (script.startsWith(QLatin1String("hex:"))) {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::fromHex(script.mid(4).toLatin1()));
+        return;
+    }
+    UsbmonTrace trace;
+    QVERIFY(trace.create(fileName, nullptr));
+    Tq470Model model(Tq470Model::freshState(script.startsWith('A') ? DeviceMode::Application
+                                                                   : DeviceMode::Bootloader,
+                                            "261205007"),
+                     {});
+    const QHash<QChar, SetupPacket> steps = {{'s', {0x80, 6, 0x0303, 0, 256}},
+                                             {'i', {0xC0, 0xFF, 0, 0, 2}},
+                                             {'v', {0xC0, 1, 0x3FD0, 0x0800, 32}},
+                                             {'r', {0xC0, 1, 0, 0x0800, 16}},
+                                             {'x', {0x40, 4, 0, 0, 0}},
+                                             {'e', {0x40, 6, 0, 0, 16}}};
+    int device = 2;
+    qint64 us = 1000000;
+    UsbTransfer t;
+    const auto record = [&](quint16 bus, int number, const SetupPacket &setup, QByteArray data) {
+        t.bus = bus;
+        t.device = quint8(number);
+        t.endpoint |= setup.isIn() ? 0x80 : 0;
+        t.setup = UsbTransfer::setupPacket(setup.requestType, setup.request, setup.value,
+                                           setup.index, setup.length);
+        t.requestedLength = setup.length;
+        t.data = data;
+        t.submittedUs = us;
+        t.completedUs = us + 100;
+        trace.write(t);
+        const quint64 id = t.id + 1;
+        t = UsbTransfer();
+        t.id = id;
+        us += 1000;
+    };
+    for (QString step : script.split(' ', Qt::SkipEmptyParts)) {
+        if (step.contains('/')) {
+            us += step.section('/', 0, 0).toInt() != device ? 50000 : 0;
+            device = step.section('/', 0, 0).toInt();
+            step = step.section('/', 1);
+        }
+        if (step == "K") {
+            for (const SetupPacket &setup :
+                 {SetupPacket{0x80, 6, 0x0100, 0, 64}, SetupPacket{0x00, 5, quint16(device), 0, 0},
+                  SetupPacket{0x80, 6, 0x0100, 0, 18}, SetupPacket{0x80, 6, 0x0200, 0, 255},
+                  SetupPacket{0x80, 6, 0x0300, 0, 255}, SetupPacket{0x80, 6, 0x0303, 0x0409, 255},
+                  SetupPacket{0x00, 9, 1, 0, 0}})
+                record(1, setup.request == 5 || setup.length == 64 ? 0 : device, setup,
+                       model.handleControl(setup, {}).data);
+        } else if (step == "O") {
+            record(
+                2, device, {0x80, 6, 0x0100, 0, 18},
+                model.handleControl({0x80, 6, 0x0100, 0, 18}, {}).data.replace(8, 2, "\x6D\x04"));
+            record(2, device, steps['r'], QByteArray(16, '\x55'));
+            t.type = UsbTransfer::Interrupt;
+            t.endpoint = 1;
+            record(2, device, {0x80, 0, 0, 0, 8}, QByteArray(8, '\x01'));
+        } else if (steps.contains(step.at(0))) {
+            SetupPacket setup = steps[step.at(0)];
+            const QByteArray out(setup.isIn() ? 0 : setup.length, '\0');
+            const QByteArray data = model.handleControl(setup, out).data;
+            QByteArray answer = setup.isIn() ? data : out;
+            if (step.contains('*'))
+                answer[answer.size() / 2] = char(answer.at(answer.size() / 2) ^ 0x01);
+            setup.value += step.contains('^') ? 1 : 0;
+            t.status = step.section('!', 1).toInt();
+            record(1, device, setup, t.status && setup.isIn() ? QByteArray() : answer);
+        }
+    }
+    trace.close();
+    if (script.startsWith(QLatin1String("ng "))) {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const QByteArray pcapng = pcapngFromPcap(file.readAll());
+        QVERIFY(file.resize(0) && file.write(pcapng) == pcapng.size());
+    }
 }
 
 } // namespace
@@ -366,8 +459,7 @@ private Q_SLOTS:
         QCOMPARE(PreloadEnvironment::withPreload(expand(before), control), expand(after));
     }
 
-    // Shell lines, run in order from outside the emulation as a user runs them: SIM is tq470-sim,
-    // SELF this program as a libusb host (see main()), STATE one state directory for all rows.
+    // Shell lines (see runLine()), run in order; STATE is one state directory for all rows.
     void launcher_data()
     {
         QTest::addColumn<QString>("command");
@@ -438,20 +530,108 @@ private Q_SLOTS:
         QFETCH(QString, command);
         QFETCH(int, exitCode);
         QFETCH(QString, errorText);
-        static QTemporaryDir state;
         // After a run on the state directory, the device it holds follows on standard error.
         if (command.contains(QLatin1String("STATE")))
             command += QLatin1String("; c=$?; tr -d ' \\n' <STATE/device.json >&2; exit $c");
+        const ProcessRun run = runLine(command);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(errorText.toUtf8()), run.err);
+    }
+
+    // Traces written by writeTrace() as TRACE, replayed to FLASH (tq470-flash) or SELF, or
+    // checked against the model. The text is looked for in standard output and error.
+    void traces_data()
+    {
+        QTest::addColumn<QString>("trace");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("text");
+        const auto row = [](const char *name, const char *trace, const char *command, int exitCode,
+                            const char *text) {
+            QTest::newRow(name) << QString::fromLatin1(trace) << QString::fromLatin1(command)
+                                << exitCode << QString::fromLatin1(text);
+        };
+        const char *const info = "SIM --replay TRACE -- FLASH info";
+        row("a replay runs to the trace's end", "s i s v", info, 0,
+            "Serial: 261205007b\nVersion: Tq470 BL 1.07");
+        row("pcapng, the kernel's enumeration and another device's traffic left out",
+            "ng O K s i O s v", info, 0, "Serial: 261205007b\nVersion: Tq470 BL 1.07");
+        row("the device followed across its reset: it leaves, back under a new number",
+            "A s i s x 3/K 3/i 3/s 3/s",
+            "SIM --replay TRACE -- sh -c 'FLASH bootloader && FLASH list'", 0,
+            "The device runs its bootloader\nBus Device Serial    Mode        Access\n001 003 ");
+        row("stall, timeout, EPROTO as recorded; ENODEV last: gone for good",
+            "s i!-32 s i!-2 s i!-71 s i!-19",
+            "SIM --replay TRACE -- sh -c 'for i in 1 2 3 4 5; do SELF probe; done'", 1,
+            "261205007b identity -32 0000\n261205007b identity -110 0000\n"
+            "261205007b identity -71 0000\n261205007b identity -19 0000\nno device\n");
+        row("another request ends the replay: its index, time and both setups; no answer",
+            "s i s v^", info, SimulatorLauncher::ExitReplayDiverged,
+            "tq470-sim: the replay of TRACE ends at its request 4 of 4 (0.003000 s into the "
+            "trace): the command asked for another\ntq470-sim:   recorded: c0 01 d1 3f 00 08 20 "
+            "00\ntq470-sim:   received: c0 01 d0 3f 00 08 20 00\n");
+        row("other OUT data end the replay", "s i e",
+            "SIM --replay TRACE -- FLASH write-ext 0 16 7", SimulatorLauncher::ExitReplayDiverged,
+            "received: 40 06 00 00 00 00 10 00\ntq470-sim:   the OUT data differ from byte 0");
+        row("a request past the trace's end ends the replay", "s i s", info,
+            SimulatorLauncher::ExitReplayDiverged,
+            "ends after its last request (3): the command asked for one more");
+        row("a command that stops early is told", "s i s v r", info, 0,
+            "tq470-sim: the command made 4 of the 5 requests of TRACE");
+        row("no pcap file", "hex:0102", "SIM --replay TRACE echo RAN", 2,
+            "tq470-sim: TRACE: no pcap or pcapng file: ");
+        row("no USB trace", "hex:d4c3b2a1020004000000000000000000ffff000001000000",
+            "SIM --replay TRACE echo RAN", 2, "link type 1 is no USB trace");
+        row("a trace cut short", "s i", "truncate -s -9 TRACE; SIM --replay TRACE echo RAN", 2,
+            "TRACE: record 4 cannot be read: truncated dump file");
+        row("no Tq470 in the trace", "O K", "SIM --replay TRACE echo RAN", 2,
+            "TRACE holds no request to a Tq470 (USB id 16c0:0788)");
+        row("--replay plays the trace as it is: no faults", "s",
+            "SIM --replay TRACE --fault stall true", 2,
+            "--replay plays one device as recorded: no --devices, --fault or --fault-rate");
+        row("--check-trace runs no command", "s", "SIM --check-trace TRACE echo RAN", 2,
+            "--check-trace takes no COMMAND and no --replay");
+        row("the model agrees with a trace from the model; after a reset too",
+            "A O K s i s x 3/K 3/i 3/s 3/v 3/e", "SIM --check-trace TRACE", 0,
+            "all 8 requests agree\n");
+        row("differences: the first ten, then the count",
+            "s r* r* r* r* r* r* r* r* r* i!-32 r* r*", "SIM --check-trace TRACE",
+            SimulatorLauncher::ExitTraceDiffers,
+            "request 11 of 13 (0.010000 s into the trace), c0 ff 00 00 00 00 02 00: recorded a "
+            "stall, the model 2 bytes\n12 of 13 requests differ\n");
+    }
+    void traces()
+    {
+        QFETCH(QString, trace);
+        QFETCH(QString, command);
+        QFETCH(int, exitCode);
+        QFETCH(QString, text);
+        static QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("trace.pcap"));
+        writeTrace(file, trace);
+        const ProcessRun run = runLine(command.replace(QLatin1String("TRACE"), file));
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2((run.out + run.err).contains(text.replace(QLatin1String("TRACE"), file).toUtf8()),
+                 run.out + run.err);
+        // A trace refused is refused before COMMAND starts.
+        QVERIFY(!run.out.contains("RAN"));
+    }
+
+private:
+    // A shell line run from outside the emulation, as a user runs it: SIM is tq470-sim, FLASH
+    // tq470-flash, SELF this program as a libusb host (see main()), STATE one state directory.
+    static ProcessRun runLine(QString command)
+    {
+        static QTemporaryDir state;
         const QString line =
             command.replace(QLatin1String("SIM"), QLatin1String(TQ470_SIM))
                 .replace(QLatin1String("SAMPLE"), QLatin1String(TQ470_SAMPLE))
+                .replace(QLatin1String("FLASH"), QLatin1String(TQ470_FLASH))
                 .replace(QLatin1String("SELF"), QCoreApplication::applicationFilePath())
                 .replace(QLatin1String("STATE"), state.path());
-        const ProcessRun run =
-            runProcess(QStringLiteral("env"),
-                       {"-u", "LD_PRELOAD", "-u", "UMOCKDEV_DIR", "sh", "-c", line}, 5 * TimeoutMs);
-        QCOMPARE(run.exitCode, exitCode);
-        QVERIFY2(run.err.contains(errorText.toUtf8()), run.err);
+        return runProcess(QStringLiteral("env"),
+                          {"-u", "LD_PRELOAD", "-u", "UMOCKDEV_DIR", "sh", "-c", line},
+                          5 * TimeoutMs);
     }
 };
 
@@ -471,10 +651,14 @@ int main(int argc, char *argv[])
         if (device->descriptor.idProduct != ProductId)
             continue;
         usb_dev_handle *handle = usb_open(device);
-        char serial[32] = {};
-        const int read = usb_get_string_simple(handle, SerialStringIndex, serial, sizeof serial);
+        // As the tool reads it: in no language, into as large a buffer.
+        char serial[StringDescriptorBufferSize] = {};
+        const int read =
+            usb_get_descriptor(handle, USB_DT_STRING, SerialStringIndex, serial, sizeof serial);
         const QString identity = identify(handle);
-        lines << (read < 0 ? QString::number(read) : QString::fromLatin1(serial)) + ' ' + identity;
+        lines << (read < 0 ? QString::number(read)
+                           : DeviceIdentity::serialFromDescriptor(QByteArray(serial, read))) +
+                     ' ' + identity;
         const QByteArray mode = argc > 2 ? argv[2] : "";
         failed = failed || read < 0 || !identity.startsWith(QLatin1String("identity 2 ")) ||
                  (mode == "switch" && usb_control_msg(handle, 0x40, RequestRunApplication, 0, 0,

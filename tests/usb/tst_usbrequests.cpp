@@ -4,12 +4,15 @@
 #include "encoding.h"
 #include "simtestsupport.h"
 #include "tq470model.h"
+#include "transferrecorder.h"
 #include "usbtq470.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
+#include <cerrno>
 #include <memory>
 
 #include <usb.h>
@@ -73,6 +76,8 @@ private Q_SLOTS:
     void chosenSerialIsReadBeforeAnythingElse_data();
     void chosenSerialIsReadBeforeAnythingElse();
     void deviceAnotherHandleHoldsIsInUse();
+    void recordedTransfers_data();
+    void recordedTransfers();
 };
 
 void TestUsbRequests::requests_data()
@@ -344,6 +349,86 @@ void TestUsbRequests::deviceAnotherHandleHoldsIsInUse()
              SimTestBus::bus().nodePath(sim.id).section('/', -2));
     QCOMPARE(usb_close(other), 0);
     QCOMPARE(device.connect(), 0);
+}
+
+// While a recording runs, each transfer is written as usbmon shows it: the endpoint's
+// direction bit, the setup, the bytes that moved, the kernel's status, the device's bus and
+// address.
+void TestUsbRequests::recordedTransfers_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("transfer"); // "ENDPOINT SETUP: BYTES STATUS"
+    const auto row = [](const char *name, const char *fault, const char *op,
+                        const QString &transfer) {
+        QTest::newRow(name) << fault << op << transfer;
+    };
+    const QString read = QStringLiteral("80 c0 01 0000 0800 16: %1 %2");
+    const QString serial = QStringLiteral("80 80 06 0303 0000 256: 22 0");
+    row("receive: IN on 0x80, the bytes received", "", "receive", read.arg(16).arg(0));
+    row("short receive: the bytes that came", "short:request=1:bytes=10", "receive",
+        read.arg(10).arg(0));
+    row("stalled receive: -EPIPE, nothing received", "stall:request=1", "receive",
+        read.arg(0).arg(-EPIPE));
+    row("timed-out receive: the URB killed at the timeout, -ENOENT", "timeout:request=1:delay=1",
+        "receive", read.arg(0).arg(-ENOENT));
+    row("send: OUT on 0x00, the bytes sent", "", "send", "00 40 03 5000 0800 2048: 2048 0");
+    row("send without data", "", "run", "00 40 04 0000 0000 0: 0 0");
+    row("connect: the identity request", "", "connect", "80 c0 ff 0000 0000 2: 2 0");
+    row("serial of the open device: string descriptor 3", "", "serial", serial);
+    row("serial read by the search of attached devices", "", "attached", serial);
+}
+
+void TestUsbRequests::recordedTransfers()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, op);
+    QFETCH(QString, transfer);
+    const PluggedDevice sim = SimTestBus::plugFresh();
+    // Taken now: the started application leaves the bus.
+    const QString node = SimTestBus::bus().nodePath(sim.id).section('/', -2);
+    DebugCapture quiet;
+    USBTQ470 device;
+    if (op != "connect" && op != "attached")
+        QCOMPARE(device.connect(), 0);
+    if (!fault.isEmpty())
+        QVERIFY(sim->addFault(fault));
+    const QTemporaryDir dir;
+    const QString trace = dir.filePath("t.pcap");
+    QString error;
+    QVERIFY2(TransferRecorder::start(trace, &error), qPrintable(error));
+    QByteArray buffer = op == "send" ? pattern(int(PageSize), 3) : QByteArray(16, 'Z');
+    if (op == "receive")
+        device.control_receive(RequestReadMemory, 0, 0x0800, buffer.data(), int(buffer.size()));
+    else if (op == "send")
+        device.control_send(RequestWritePage, 0x5000, 0x0800, buffer.data(), int(buffer.size()));
+    else if (op == "run")
+        device.RunApplication();
+    else if (op == "connect")
+        device.connect();
+    else if (op == "serial")
+        device.ReadSerialNumber();
+    else
+        UsbDevice::attached(VendorId, ProductId, SerialStringIndex);
+    // A failed transfer is in the file at once; the others may wait for the recording's end.
+    QList<UsbTransfer> transfers;
+    if (!transfer.endsWith(" 0"))
+        QVERIFY2(UsbmonTrace::read(trace, &transfers, &error) && transfers.size() == 1,
+                 qPrintable(error));
+    TransferRecorder::stop();
+
+    QVERIFY2(UsbmonTrace::read(trace, &transfers, &error), qPrintable(error));
+    QCOMPARE(transfers.size(), 1);
+    const UsbTransfer &t = transfers.first();
+    QCOMPARE(QString::asprintf("%02x %02x %02x %04x %04x %d: %d %d", t.endpoint, t.requestType(),
+                               t.request(), t.value(), t.index(), t.length(), int(t.data.size()),
+                               t.status),
+             transfer);
+    QVERIFY(t.type == UsbTransfer::Control && t.requestedLength == t.length());
+    QVERIFY(t.completed && t.submittedUs <= t.completedUs);
+    QCOMPARE(QString::asprintf("%03d/%03d", t.bus, t.device), node);
+    if (op == "receive" || op == "send")
+        QCOMPARE(t.data, buffer.left(t.data.size()));
 }
 
 TQ470_SIM_TEST_GUILESS_MAIN(TestUsbRequests)
