@@ -431,10 +431,10 @@ int FlashTool::info(const Context &context)
 
     context.out << "Serial: " << QString::fromLatin1(identity.serial) << '\n';
     if (versionRead) {
-        context.out << "Version: "
+        context.out << "Bootloader version: "
                     << QString::fromLatin1(DeviceIdentity::firstVersionText(identity.versionBlock))
                     << '\n';
-        context.out << "Version: "
+        context.out << "Version date: "
                     << QString::fromLatin1(DeviceIdentity::secondVersionText(identity.versionBlock))
                     << '\n';
     }

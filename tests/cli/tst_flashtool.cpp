@@ -180,7 +180,7 @@ private Q_SLOTS:
             "hexdump sixteen.bin", 0, none, dump.arg("30 31 32 .* 45 46 < 0123456789ABCDEF >"));
         row("info --debug: serial, versions, mode; the USB layers' lines on standard error",
             "--serial 261205007", "info --debug", 0, "USB Connect",
-            "^Serial: 261205007b\nVersion: Tq470 BL 1.07\nVersion: 2026-11-20\nMode: bootloader");
+            "^Serial: 261205007b\nBootloader version: Tq470 BL 1.07\nVersion date: 2026-11-20\nMode: bootloader");
         const QString refused = "access to the Tq470 on bus 001 device 0\\d\\d was refused.*"
                                 "sudo cp packaging/60-tq470.rules /etc/udev/rules.d/\n.*"
                                 "sudo udevadm control --reload-rules && sudo udevadm trigger\n.*"

@@ -553,9 +553,9 @@ private Q_SLOTS:
         };
         const char *const info = "SIM --replay TRACE -- FLASH info";
         row("a replay runs to the trace's end", "s i s v", info, 0,
-            "Serial: 261205007b\nVersion: Tq470 BL 1.07");
+            "Serial: 261205007b\nBootloader version: Tq470 BL 1.07");
         row("pcapng, the kernel's enumeration and another device's traffic left out",
-            "ng O K s i O s v", info, 0, "Serial: 261205007b\nVersion: Tq470 BL 1.07");
+            "ng O K s i O s v", info, 0, "Serial: 261205007b\nBootloader version: Tq470 BL 1.07");
         row("the device followed across its reset: it leaves, back under a new number",
             "A s i s x 3/K 3/i 3/s 3/s",
             "SIM --replay TRACE -- sh -c 'FLASH bootloader && FLASH list'", 0,
