@@ -3,8 +3,9 @@
 #
 #   scripts/screenshot-window.sh OUT.png [PREFIX...]
 #
-# PREFIX goes in front of the program, e.g. "build/src/sim/tq470-sim --".
-# TQ470_BUILD_DIR names the build directory (default: build in the project root);
+# PREFIX goes in front of the program, e.g. "build-normal/src/sim/tq470-sim --".
+# TQ470_BUILD_DIR names the build directory (default: build-normal in the project root, the tree
+# scripts/run-main.sh and scripts/build.sh build);
 # TQ470_WINDOW_TIMEOUT is how many seconds to wait for the window (default: 20).
 set -euo pipefail
 
@@ -16,7 +17,12 @@ out=$1
 shift
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-program=${TQ470_BUILD_DIR:-$root/build}/src/app/tq470-bootloader
+program=${TQ470_BUILD_DIR:-$root/build-normal}/src/app/tq470-bootloader
+if [ ! -x "$program" ]; then
+    echo "no window program at $program: build it first (bash scripts/build.sh build-normal)," \
+        "or name its build directory in TQ470_BUILD_DIR" >&2
+    exit 1
+fi
 title="Tq470 Bootloader ver. 2.00"
 timeout=${TQ470_WINDOW_TIMEOUT:-20}
 screen=800x600x24
