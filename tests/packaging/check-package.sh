@@ -23,7 +23,8 @@ tq470_files=(usr/bin/tq470-bootloader usr/bin/tq470-flash usr/lib/udev/rules.d/6
     usr/share/metainfo/org.tq470.bootloader.metainfo.xml
     $man/tq470-flash.1.gz $man/tq470-bootloader.1.gz
     usr/share/bash-completion/completions/tq470-flash
-    usr/share/doc/tq470/copyright usr/share/doc/tq470/changelog.Debian.gz)
+    usr/share/doc/tq470/copyright usr/share/doc/tq470/changelog.Debian.gz
+    usr/share/tq470/translations/tq470_{de,en,pl}.qm)
 sim_files=(usr/bin/tq470-sim usr/bin/tq470-sample-firmware usr/lib/tq470/libtq470-noaccess.so usr/lib/tq470/libtq470-control.so $man/tq470-sim.1.gz
     $man/tq470-sample-firmware.1.gz usr/share/doc/tq470-sim/copyright)
 for f in "${tq470_files[@]}" "${sim_files[@]}"; do
