@@ -6,11 +6,20 @@
 #include <QLocale>
 #include <QTranslator>
 
+namespace {
+
+// The installed desktop entry's name without ".desktop": Wayland compositors take the window's
+// icon and name from that entry.
+const char *const DesktopFileName = "org.tq470.bootloader";
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     const QLocale locale = QLocale::system();
     QApplication app(argc, argv);
     DebugLog::installPlainHandler();
+    QGuiApplication::setDesktopFileName(QLatin1String(DesktopFileName));
 
     // A missing translation is not reported: the window shows its source texts.
     QTranslator translator;

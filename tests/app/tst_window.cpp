@@ -99,6 +99,7 @@ private Q_SLOTS:
             shown << (button->isVisible() ? button->objectName() : "");
         QCOMPARE(shown.join(""), QStringLiteral("pushButtonFirmware"));
         QCOMPARE(window->windowTitle(), QStringLiteral("Tq470 Bootloader ver. 2.00"));
+        QVERIFY(!window->windowIcon().pixmap(32).isNull());
         QCOMPARE(window->device()->connection_status(), -1);
         Q_EMIT window->worker()->sendText("first line");
         QCOMPARE(log(), QStringLiteral("earlier line\nfirst line"));

@@ -74,7 +74,7 @@ check_deb() { # DEB "DEPENDS PATTERN..." FILE...
         dpkg-deb -f "$deb" Depends | grep -Eq "(^|, )$d( |,|$)" || fail "$(basename "$deb") does not depend on $d"
     done
 }
-check_deb "$tq470_deb" "libqt6widgets6 libusb-0.1-4 libpcap0.8" "${tq470_files[@]}"
+check_deb "$tq470_deb" "libqt6widgets6 libqt6svg6 libusb-0.1-4 libpcap0.8" "${tq470_files[@]}"
 check_deb "$sim_deb" "tq470 umockdev libumockdev0" "${sim_files[@]}"
 lintian --fail-on error "$tq470_deb" "$sim_deb" >"$scratch/lintian.log" 2>&1 || fail "lintian reports errors"
 grep -v 'root privileges' "$scratch/lintian.log" || true
