@@ -1,17 +1,10 @@
 #include "failurebox.h"
 
-#include <QCoreApplication>
 #include <QMessageBox>
-
-namespace {
-
-constexpr char WindowContext[] = "TQ470_Bootloader";
-
-} // namespace
 
 void FailureBox::show(QWidget *parent, const QString &text)
 {
-    show(parent, QCoreApplication::translate(WindowContext, "Error"), text);
+    show(parent, tr("Error"), text);
 }
 
 void FailureBox::show(QWidget *parent, const QString &title, const QString &text)

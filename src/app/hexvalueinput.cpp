@@ -2,16 +2,8 @@
 
 #include "hextext.h"
 
-#include <QCoreApplication>
 #include <QInputDialog>
 #include <QMessageBox>
-
-namespace {
-
-// The dialogs speak for the window: their texts are translated in its context.
-constexpr char WindowContext[] = "TQ470_Bootloader";
-
-} // namespace
 
 bool HexValueInput::askText(QWidget *parent, const QString &title, const QString &label,
                             QString *text) const
@@ -27,8 +19,7 @@ bool HexValueInput::take(QWidget *parent, const QString &text)
     bool ok = false;
     remembered = HexText::toValue(text, &ok);
     if (!ok)
-        QMessageBox::warning(parent, QCoreApplication::translate(WindowContext, "error"),
-                             QCoreApplication::translate(WindowContext, "Conversion error"));
+        QMessageBox::warning(parent, tr("error"), tr("Conversion error"));
     return ok;
 }
 

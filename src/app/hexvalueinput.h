@@ -1,6 +1,7 @@
 #ifndef TQ470_HEXVALUEINPUT_H
 #define TQ470_HEXVALUEINPUT_H
 
+#include <QCoreApplication>
 #include <QString>
 
 class QWidget;
@@ -8,9 +9,12 @@ class QWidget;
 // A hexadecimal value a service command asks for and remembers for the life of the process.
 // The text dialog proposes "0x" and the remembered value; the value remembered is the result
 // of the last conversion, 0 after a text that did not convert, which the user is told with
-// the warning "error" / "Conversion error".
+// the warning "error" / "Conversion error". The warning speaks for the window: its texts are
+// translated in the window's context.
 class HexValueInput
 {
+    Q_DECLARE_TR_FUNCTIONS(TQ470_Bootloader)
+
 public:
     explicit HexValueInput(quint32 initial) : remembered(initial) {}
 

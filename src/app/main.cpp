@@ -1,21 +1,30 @@
 #include "debuglog.h"
 #include "tq470_bootloader.h"
+#include "translationloader.h"
 
 #include <QApplication>
 #include <QLocale>
 #include <QTranslator>
 
+namespace {
+
+// The installed desktop entry's name without ".desktop": Wayland compositors take the window's
+// icon and name from that entry.
+const char *const DesktopFileName = "org.tq470.bootloader";
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
-    const QString localeName = QLocale::system().name();
+    const QLocale locale = QLocale::system();
     QApplication app(argc, argv);
     DebugLog::installPlainHandler();
+    QGuiApplication::setDesktopFileName(QLatin1String(DesktopFileName));
 
-    // Found relative to the working directory by Qt's default rules, which also try the
-    // name cut back at each underscore. Without any translation the source texts show.
+    // A missing translation is not reported: the window shows its source texts.
     QTranslator translator;
-    if (!translator.load("tq470_" + localeName))
-        static_cast<void>(translator.load("tq470_en"));
+    static_cast<void>(
+        TranslationLoader(TranslationLoader::standardDirectories()).load(&translator, locale));
     app.installTranslator(&translator);
 
     TQ470_Bootloader window;

@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QIcon>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -29,6 +30,7 @@
 namespace {
 
 const char *const ProgramVersion = "2.00";
+const char *const WindowIcon = ":/icons/tq470-bootloader.svg";
 
 // Where the firmware and the external-flash images are built on the development machine.
 const char *const HexBuildDirectory = "E:/Projekty/ARM/TQ470/out";
@@ -53,6 +55,7 @@ TQ470_Bootloader::TQ470_Bootloader(QWidget *parent)
 {
     ui->setupUi(this);
     setWindowTitle(tr("Tq470 Bootloader ver. ") + QLatin1String(ProgramVersion));
+    setWindowIcon(QIcon(QLatin1String(WindowIcon)));
     qCDebug(tq470Debug, "MY_DEBUG");
 
     ui->pushButtonRead->hide();

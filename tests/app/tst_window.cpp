@@ -7,6 +7,7 @@
 #include "testchecks.h"
 #include "tq470_bootloader.h"
 #include "transferrecorder.h"
+#include "translationloader.h"
 #include "upgradefile.h"
 #include "upgrader.h"
 #include "usbtq470.h"
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTranslator>
 
 #include <memory>
 #include <thread>
@@ -97,9 +99,80 @@ private Q_SLOTS:
             shown << (button->isVisible() ? button->objectName() : "");
         QCOMPARE(shown.join(""), QStringLiteral("pushButtonFirmware"));
         QCOMPARE(window->windowTitle(), QStringLiteral("Tq470 Bootloader ver. 2.00"));
+        QVERIFY(!window->windowIcon().pixmap(32).isNull());
         QCOMPARE(window->device()->connection_status(), -1);
         Q_EMIT window->worker()->sendText("first line");
         QCOMPARE(log(), QStringLiteral("earlier line\nfirst line"));
+    }
+
+    // The window in the locale's language from the translations built beside the program, none in
+    // the working directory: title, button, file dialog, the log after file, serial and versions.
+    void translated_data() // row names begin with the locale
+    {
+        QTest::addColumn<QString>("texts");
+        QTest::newRow("pl_PL") << "Tq470 Bootloader wer. 2.00|Zmień firmware|Otwórz plik|"
+                                  "Plik aktualizacji (*.upg)| unparented|Tryb bootloadera|"
+                                  "Zapis firmware ... |OK|Zapis zewnętrznej pamięci flash ... |OK|"
+                                  "Weryfikacja zewnętrznej pamięci flash ...  |OK|"
+                                  "Gotowe: Tq470 ma nowy firmware i go uruchomił.";
+        QTest::newRow("de_DE") << "Tq470 Bootloader Version 2.00|Firmware ändern|Datei öffnen|"
+                                  "Upgrade-Datei (*.upg)| unparented|Bootloader-Modus|"
+                                  "Firmware wird geschrieben ... |OK|"
+                                  "Externer Flash wird geschrieben ... |OK|"
+                                  "Externer Flash wird geprüft ...  |OK|"
+                                  "Fertig: Der Tq470 hat die neue Firmware und führt sie aus.";
+        QTest::newRow("en_US: the misspelt source texts corrected")
+            << "Tq470 Bootloader ver. 2.00|Change Firmware|Open File|Upg (*.upg)| unparented|"
+               "Bootloader mode|Writing firmware ... |OK|Writing External Flash ... |OK|"
+               "Verify External Flash ...  |OK|Done: the Tq470 holds the new firmware and runs it.";
+    }
+    void translated()
+    {
+        const QLocale locale(QString::fromLatin1(QTest::currentDataTag()).left(5));
+        QFETCH(QString, texts);
+        QTranslator translator;
+        QVERIFY(TranslationLoader({".", TQ470_BUILT_TRANSLATIONS}).load(&translator, locale));
+        QCoreApplication::installTranslator(&translator);
+        delete window;
+        delete worker;
+        window = new TQ470_Bootloader;
+        worker = window->worker();
+        const QStringList shown{window->windowTitle(),
+                                window->findChild<QPushButton *>("pushButtonFirmware")->text(),
+                                click("Firmware", {"ok.upg"}).join('|')};
+        QVERIFY(worker->wait(60000));
+        QCoreApplication::processEvents();
+        QCOMPARE((shown + log().split('\n').mid(4)).join('|'), texts);
+    }
+
+    // Each directory in turn for the locale's file, and only then for English.
+    void translationLookup_data()
+    {
+        QTest::addColumn<QStringList>("files"); // copied in as DIRECTORY/NAME<-BUILT LANGUAGE
+        QTest::addColumn<QString>("shown");     // "Change Firmware" through the translation
+        QTest::newRow("the locale's file in the first directory that has one")
+            << QStringList{"b/tq470_pl<-pl", "c/tq470_pl<-de"} << "Zmień firmware";
+        QTest::newRow("the locale's file in the last directory before English in the first")
+            << QStringList{"a/tq470_en<-de", "c/tq470_pl<-pl"} << "Zmień firmware";
+        QTest::newRow("no file for the locale: English in the first directory that has it")
+            << QStringList{"b/tq470_en<-de", "c/tq470_en<-pl"} << "Firmware ändern";
+        QTest::newRow("none: not loaded") << QStringList{} << "";
+    }
+    void translationLookup()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, shown);
+        for (const QString &file : files)
+            QVERIFY(QDir().mkpath(file.left(1)) &&
+                    QFile::copy(TQ470_BUILT_TRANSLATIONS "/tq470_" + file.section("<-", 1) + ".qm",
+                                file.section("<-", 0, 0) + ".qm"));
+        QTranslator translator;
+        QCOMPARE(TranslationLoader({"a", "b", "c"}).load(&translator, QLocale("pl_PL")),
+                 !shown.isEmpty());
+        QCOMPARE(translator.translate("TQ470_BootloaderClass", "Change Firmware"), shown);
+        const QString program = QCoreApplication::applicationDirPath();
+        QCOMPARE(TranslationLoader::standardDirectories(),
+                 QStringList({".", program, program + "/../share/tq470/translations"}));
     }
 
     // No second file can be chosen under a running upgrade. The worker uses the window's device

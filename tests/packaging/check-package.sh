@@ -24,8 +24,10 @@ tq470_files=(usr/bin/tq470-bootloader usr/bin/tq470-flash usr/lib/udev/rules.d/6
     usr/share/metainfo/org.tq470.bootloader.metainfo.xml
     $man/tq470-flash.1.gz $man/tq470-bootloader.1.gz
     usr/share/bash-completion/completions/tq470-flash
-    usr/share/doc/tq470/copyright usr/share/doc/tq470/changelog.Debian.gz)
-sim_files=(usr/bin/tq470-sim usr/bin/tq470-sample-firmware usr/lib/x86_64-linux-gnu/tq470/libtq470-noaccess.so usr/lib/x86_64-linux-gnu/tq470/libtq470-control.so $man/tq470-sim.1.gz
+    usr/share/doc/tq470/copyright usr/share/doc/tq470/changelog.Debian.gz
+    usr/share/tq470/translations/tq470_{de,en,pl}.qm)
+lib=usr/lib/x86_64-linux-gnu/tq470
+sim_files=(usr/bin/tq470-sim usr/bin/tq470-sample-firmware $lib/libtq470-noaccess.so $lib/libtq470-control.so $man/tq470-sim.1.gz
     $man/tq470-sample-firmware.1.gz usr/share/doc/tq470-sim/copyright)
 for f in "${tq470_files[@]}" "${sim_files[@]}"; do
     [ -f "$dest/$f" ] || fail "not installed: /$f"
@@ -74,7 +76,7 @@ check_deb() { # DEB "DEPENDS PATTERN..." FILE...
         dpkg-deb -f "$deb" Depends | grep -Eq "(^|, )$d( |,|$)" || fail "$(basename "$deb") does not depend on $d"
     done
 }
-check_deb "$tq470_deb" "libqt6widgets6 libusb-0.1-4 libpcap0.8" "${tq470_files[@]}"
+check_deb "$tq470_deb" "libqt6widgets6 libqt6svg6 libusb-0.1-4 libpcap0.8" "${tq470_files[@]}"
 check_deb "$sim_deb" "tq470 umockdev libumockdev0" "${sim_files[@]}"
 lintian --fail-on error "$tq470_deb" "$sim_deb" >"$scratch/lintian.log" 2>&1 || fail "lintian reports errors"
 grep -v 'root privileges' "$scratch/lintian.log" || true
