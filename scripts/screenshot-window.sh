@@ -23,7 +23,8 @@ if [ ! -x "$program" ]; then
         "or name its build directory in TQ470_BUILD_DIR" >&2
     exit 1
 fi
-title="Tq470 Bootloader ver. 2.00"
+# The window by its class, which is the program's name: its title follows the locale.
+class=tq470-bootloader
 timeout=${TQ470_WINDOW_TIMEOUT:-20}
 screen=800x600x24
 
@@ -64,8 +65,8 @@ fi
 "$@" "$program" &
 pids+=($!)
 
-if ! window=$(timeout "$timeout" xdotool search --sync --name "^$title\$" | head -n 1); then
-    echo "no window titled \"$title\" within ${timeout}s" >&2
+if ! window=$(timeout "$timeout" xdotool search --sync --onlyvisible --class "^$class\$" | head -n 1); then
+    echo "no window of class $class within ${timeout}s" >&2
     exit 1
 fi
 # Mapped is not yet painted.
