@@ -631,12 +631,10 @@ Answer EmulatedBus::Private::control(Node &node, const Host &host,
 {
     const TransferOutcome outcome = node.device->controlTransfer(
         request.setup, request.outData, request.timeoutMs, host.process);
-    Answer answer{-1, EPIPE, {}};
-    switch (outcome.status) {
-    case TransferOutcome::Status::Completed:
+    Answer answer{-1, outcome.hostErrno(), {}};
+    if (outcome.status == TransferOutcome::Status::Completed) {
         answer = Answer{outcome.transferred, 0, request.setup.isIn() ? outcome.data : QByteArray()};
-        break;
-    case TransferOutcome::Status::TimedOut: {
+    } else if (outcome.status == TransferOutcome::Status::TimedOut) {
         // Only this handle waits; a device that leaves the bus meanwhile ends the wait, as a
         // pulled cable does.
         const auto deadline = std::chrono::steady_clock::now() +
@@ -644,23 +642,8 @@ Answer EmulatedBus::Private::control(Node &node, const Host &host,
         while (!closing && node.present &&
                changed.wait_until(*locker, deadline) == std::cv_status::no_timeout) {
         }
-        answer = Answer{-1, !closing && node.present ? ETIMEDOUT : ENODEV, {}};
-        break;
-    }
-    case TransferOutcome::Status::Unplugged:
-        answer = Answer{-1, ENODEV, {}};
-        break;
-    case TransferOutcome::Status::AckLost:
-        // A device that resets before its handshake leaves the host controller without an
-        // answer, which it reports as a protocol error well before the hub reports the
-        // departure.
-        answer = Answer{-1, EPROTO, {}};
-        break;
-    case TransferOutcome::Status::Failed:
-        answer = Answer{-1, outcome.error, {}};
-        break;
-    case TransferOutcome::Status::Stalled:
-        break;
+        if (closing || !node.present)
+            answer.error = ENODEV;
     }
     // A device that acknowledges first and only then resets may vanish before the host reads
     // the answer.

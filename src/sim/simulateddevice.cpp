@@ -4,6 +4,8 @@
 
 #include <QMutexLocker>
 
+#include <cerrno>
+
 namespace {
 
 constexpr char CorruptionMask = char(0xFF);
@@ -214,4 +216,26 @@ int SimulatedDevice::shortLength(int requested, int bytes)
 {
     const int wanted = bytes >= 0 ? bytes : requested / 2;
     return qMin(wanted, requested);
+}
+
+int TransferOutcome::hostErrno() const
+{
+    switch (status) {
+    case Status::Completed:
+        return 0;
+    case Status::TimedOut:
+        return ETIMEDOUT;
+    case Status::Unplugged:
+        return ENODEV;
+    case Status::AckLost:
+        // A device that resets before its handshake leaves the host controller without an
+        // answer, which it reports as a protocol error well before the hub reports the
+        // departure.
+        return EPROTO;
+    case Status::Failed:
+        return error;
+    case Status::Stalled:
+        break;
+    }
+    return EPIPE;
 }

@@ -30,6 +30,9 @@ struct TransferOutcome
     int returnAfterMs = FaultRule::Never;
     // Failed: the errno the host sees, as a trace recorded it.
     int error = 0;
+
+    // The errno the host's request ends with (0 when completed), as usbfs reports it.
+    int hostErrno() const;
 };
 
 struct LoggedRequest

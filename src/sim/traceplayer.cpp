@@ -3,6 +3,7 @@
 #include "bootloaderprotocol.h"
 #include "deviceidentity.h"
 #include "tq470model.h"
+#include "transferrecorder.h"
 
 #include <QHash>
 #include <QMutexLocker>
@@ -98,27 +99,6 @@ QString outcomeText(bool completed, qint32 status, const QByteArray &data, bool 
         return QStringLiteral("a stall");
     return status == -ENOENT ? QStringLiteral("a timeout")
                              : QStringLiteral("status %1").arg(status);
-}
-
-// The status a recording shows for what the bus made of an outcome: the host's errno, and a
-// timed-out control transfer as the URB usbfs killed.
-qint32 hostStatus(const TransferOutcome &outcome)
-{
-    switch (outcome.status) {
-    case TransferOutcome::Status::Completed:
-        return 0;
-    case TransferOutcome::Status::Stalled:
-        return -EPIPE;
-    case TransferOutcome::Status::TimedOut:
-        return -ENOENT;
-    case TransferOutcome::Status::Unplugged:
-        return -ENODEV;
-    case TransferOutcome::Status::AckLost:
-        return -EPROTO;
-    case TransferOutcome::Status::Failed:
-        return -outcome.error;
-    }
-    return -EPIPE;
 }
 
 int firstDifference(const QByteArray &a, const QByteArray &b)
@@ -328,7 +308,9 @@ int TracePlayer::compareWith(SimulatedDevice &device, QStringList *report) const
             answer.status == TransferOutcome::Status::Completed && in ? answer.data : QByteArray();
         const QString recorded =
             outcomeText(transfer.completed, transfer.status, transfer.data, in);
-        const QString modelled = outcomeText(true, hostStatus(answer), answered, in);
+        const QString modelled = outcomeText(
+            true, TransferRecorder::usbmonStatus(UsbTransfer::Control, -answer.hostErrno()),
+            answered, in);
         const QByteArray recordedData = in ? transfer.data : QByteArray();
         if (recorded == modelled && recordedData == answered)
             continue;
